@@ -1,0 +1,111 @@
+#include "payload/payload_extraction.h"
+
+#include "cleanup/removal.h"
+#include "payload/cabinet_expansion.h"
+#include "payload/pending_output_file.h"
+
+namespace {
+
+constexpr const wchar_t* kPayloadTypes[] = {L"B7", L"BL", L"BN"};
+
+// A name becomes a file name in the scratch directory, so it must not be able to point anywhere
+// else: no separators, no drive or stream colon, and not "." or "..".
+bool IsPlainFileName(const wchar_t* name) noexcept {
+  for (const wchar_t* unit = name; *unit != 0; ++unit) {
+    if (*unit == L'\\' || *unit == L'/' || *unit == L':') return false;
+  }
+  return lstrcmpW(name, L".") != 0 && lstrcmpW(name, L"..") != 0;
+}
+
+}  // namespace
+
+bool PayloadResourceCollector::VisitResource(const wchar_t* name, const MemoryBlock& block) noexcept {
+  if (StartsWithNoCase(name, L"drelix")) return Take(name, block, archive_name_, archive_block_);
+  if (StartsWithNoCase(name, L"setup")) return Take(name, block, setup_name_, setup_block_);
+  status_ = ERROR_INVALID_DATA;
+  return false;
+}
+
+bool PayloadResourceCollector::Take(const wchar_t* name, const MemoryBlock& block, PathBuffer& kept_name,
+                                    MemoryBlock& kept_block) noexcept {
+  if (kept_block.size != 0) {
+    status_ = ERROR_TOO_MANY_NAMES;
+    return false;
+  }
+  if (!BoundedCopy(kept_name, name)) {
+    status_ = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  if (!IsPlainFileName(name)) {
+    kept_name.units[0] = 0;
+    status_ = ERROR_INVALID_DATA;
+    return false;
+  }
+  kept_block = block;
+  return true;
+}
+
+// Any resource that cannot be read, and any integer-identified one, ends the pass quietly: integer
+// ids come after all named entries, so the named payload of the type has been seen by then.
+BOOL CALLBACK ResourceNameCallback(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR value) noexcept {
+  auto* visitor = reinterpret_cast<ResourceVisitor*>(value);
+  if (visitor == nullptr || IS_INTRESOURCE(name)) return FALSE;
+  HRSRC resource = FindResourceW(module, name, type);
+  if (resource == nullptr) return FALSE;
+  const DWORD size = SizeofResource(module, resource);
+  if (size == 0) return FALSE;
+  HGLOBAL loaded = LoadResource(module, resource);
+  if (loaded == nullptr) return FALSE;
+  const void* data = LockResource(loaded);
+  if (data == nullptr) return FALSE;
+  return visitor->VisitResource(name, MemoryBlock{data, size}) ? TRUE : FALSE;
+}
+
+bool EnumerateResourceNames(ResourceVisitor& visitor, HMODULE module, const wchar_t* type) noexcept {
+  return EnumResourceNamesW(module, type, ResourceNameCallback, reinterpret_cast<LONG_PTR>(&visitor)) != FALSE;
+}
+
+ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory, PathBuffer& setup_path,
+                                    ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
+                                    ResourceTypeBuffer& archive_type) noexcept {
+  PathBuffer archive_name;
+  MemoryBlock archive_block;
+  PathBuffer setup_name;
+  MemoryBlock setup_block;
+  uint32_t status = 0;
+  PayloadResourceCollector collector(archive_name, archive_block, setup_name, setup_block, status);
+
+  for (const wchar_t* type : kPayloadTypes) {
+    status = 0;
+    static_cast<void>(EnumerateResourceNames(collector, module, type));
+    if (status != 0) {
+      const uint32_t code = BoundedLength(archive_type) != 0 ? EXIT_SETUP_EXTRACTION_FAILED
+                                                               : EXIT_ARCHIVE_EXTRACTION_FAILED;
+      return {code, status};
+    }
+    if (BoundedLength(archive_type) == 0 && archive_block.size != 0) static_cast<void>(BoundedCopy(archive_type, type));
+    if (BoundedLength(setup_type) == 0 && setup_block.size != 0) static_cast<void>(BoundedCopy(setup_type, type));
+  }
+  if (archive_block.size == 0) return {EXIT_ARCHIVE_EXTRACTION_FAILED, ERROR_FILE_NOT_FOUND};
+  if (setup_block.size == 0) return {EXIT_SETUP_EXTRACTION_FAILED, ERROR_FILE_NOT_FOUND};
+
+  // The archive goes first, and is never expanded or converted whatever its type.
+  if (!BoundedJoin(archive_path, scratch_directory.units, archive_name.units)) return {EXIT_PATH_TOO_LONG, 0};
+  if (!WriteBlockToFile(archive_block, archive_path.units)) return {EXIT_ARCHIVE_EXTRACTION_FAILED, GetLastError()};
+
+  const bool plain_setup = lstrcmpW(setup_type.units, L"BN") == 0;
+  if (!BoundedJoin(setup_path, scratch_directory.units, plain_setup ? L"setup.exe" : setup_name.units)) {
+    return {EXIT_PATH_TOO_LONG, 0};
+  }
+  if (!WriteBlockToFile(setup_block, setup_path.units)) return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
+  if (lstrcmpW(setup_type.units, L"BL") != 0) return {EXIT_OK, 0};
+
+  // The cabinet is deleted whether or not it expanded; setup_path then names the expansion's
+  // target either way, which is what the clean-up must remove.
+  PathBuffer target;
+  if (!BoundedJoin(target, scratch_directory.units, L"setup.exe")) return {EXIT_PATH_TOO_LONG, 0};
+  const bool expanded = ExpandCabinet(setup_path.units, target.units);
+  RemoveWithRetries(setup_path.units);
+  static_cast<void>(BoundedCopy(setup_path, target.units));
+  return expanded ? ExitOutcome{EXIT_OK, 0} : ExitOutcome{EXIT_SETUP_EXTRACTION_FAILED, 0};
+}

@@ -1,0 +1,88 @@
+#include "scratch/scratch_directory.h"
+
+#include <sddl.h>
+
+#include "handles/unique_handle.h"
+
+extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
+
+namespace {
+
+constexpr int kCreateTries = 10;
+// Five digits, ".tmp", the trailing backslash and the terminator.
+constexpr uint64_t kNameTailUnits = 11;
+
+// Protected, so nothing is inherited from the parent; the default owner is appended at the end.
+constexpr wchar_t kAccessControlPrefix[] =
+    L"D:PAI(A;;FA;;;BA)(A;OIIOCI;GA;;;BA)(A;;FA;;;SY)(A;OIIOCI;GA;;;SY)(A;OIIOCI;GA;;;CO)(A;;FA;;;";
+
+}  // namespace
+
+bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
+                          ExitOutcome& outcome) noexcept {
+  outcome = {EXIT_PATH_TOO_LONG, 0};
+  if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return false;
+  const uint64_t name_start = BoundedLength(scratch_directory);
+  if (PathBuffer::capacity - name_start < kNameTailUnits) return false;
+
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!BuildScratchSecurity(executable_directory, &descriptor)) {
+    outcome = {EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED, GetLastError()};
+    return false;
+  }
+  UniqueLocalMemory descriptor_owner(descriptor);
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+
+  // A taken name, or any other refusal, costs one try; each try draws a new name.
+  outcome = {EXIT_SCRATCH_DIRECTORY_FAILED, 0};
+  for (int attempt = 0; attempt < kCreateTries; ++attempt) {
+    unsigned char random[4] = {0, 0, 0, 0};  // a failing random source still gives a defined name
+    SystemFunction036(random, sizeof(random));
+    wchar_t* name = scratch_directory.units + name_start;
+    static_cast<void>(HexEncode(random, sizeof(random), name, PathBuffer::capacity - name_start));
+    name[5] = 0;
+    static_cast<void>(BoundedAppend(scratch_directory, L".tmp"));
+    if (CreateDirectoryW(scratch_directory.units, descriptor != nullptr ? &attributes : nullptr)) {
+      static_cast<void>(BoundedAppend(scratch_directory, L"\\"));
+      outcome = {EXIT_OK, 0};
+      break;
+    }
+  }
+  return outcome.exit_code == EXIT_OK;
+}
+
+bool BuildScratchSecurity(const wchar_t* directory, PSECURITY_DESCRIPTOR* descriptor) noexcept {
+  *descriptor = nullptr;
+  PathBuffer volume_root;
+  if (!GetVolumePathNameW(directory, volume_root.units, 260)) return true;
+  DWORD flags = 0;
+  if (!GetVolumeInformationW(volume_root.units, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
+  if ((flags & FILE_PERSISTENT_ACLS) == 0) return true;
+
+  wchar_t* sid_string = nullptr;
+  if (!GetOwnerSidString(&sid_string)) return false;
+  UniqueLocalMemory sid_owner(sid_string);
+
+  BoundedWideString<300> access_control;
+  if (!BoundedJoin(access_control, kAccessControlPrefix, sid_string, L")")) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  return ConvertStringSecurityDescriptorToSecurityDescriptorW(access_control.units, SDDL_REVISION_1, descriptor,
+                                                              nullptr) != FALSE;
+}
+
+bool GetOwnerSidString(wchar_t** sid_string) noexcept {
+  UniqueKernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
+
+  DWORD size = 0;
+  if (GetTokenInformation(token.Get(), TokenOwner, nullptr, 0, &size) || size == 0 ||
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return false;
+  }
+  UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, size));
+  if (!buffer.IsValid()) return false;
+  if (!GetTokenInformation(token.Get(), TokenOwner, buffer.Get(), size, &size)) return false;
+  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(buffer.Get())->Owner, sid_string) != FALSE;
+}

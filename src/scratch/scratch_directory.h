@@ -1,0 +1,20 @@
+// The scratch directory: a fresh, randomly named directory beside the executable that receives the
+// payload. On volumes that keep ACLs it admits only administrators, the system and the default owner
+// of the installer's own token, so nobody else can swap a file between writing and running it.
+#pragma once
+
+#include <windows.h>
+
+#include "driver/exit_outcome.h"
+#include "strings/bounded_wide_string.h"
+
+// executable_directory ends with a backslash; on success scratch_directory does too.
+[[nodiscard]] bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
+                                        ExitOutcome& outcome) noexcept;
+
+// False is a failure; true with a null descriptor means the volume keeps no ACLs. The descriptor is
+// local memory for the caller to free.
+[[nodiscard]] bool BuildScratchSecurity(const wchar_t* directory, PSECURITY_DESCRIPTOR* descriptor) noexcept;
+
+// The SID of the token's default owner for new objects, as text in local memory.
+[[nodiscard]] bool GetOwnerSidString(wchar_t** sid_string) noexcept;

@@ -1,0 +1,45 @@
+#include "setup/installed_setup.h"
+
+LSTATUS OpenSoftwareKey(HKEY hive, REGSAM access, UniqueRegistryKey& key) noexcept {
+  return RegOpenKeyExW(hive, L"Software\\Zarvelo", 0, access | KEY_WOW64_32KEY, key.Put());
+}
+
+LSTATUS ReadKeyStringValue(HKEY key, const wchar_t* value_name, wchar_t* buffer, uint64_t capacity) noexcept {
+  DWORD type = 0;
+  DWORD byte_count = static_cast<DWORD>(capacity * 2);
+  const LSTATUS status =
+      RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &byte_count);
+  if (status != ERROR_SUCCESS) return status;
+  // Environment references are never expanded, so only a plain string is a path.
+  if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
+  if (byte_count < 2) {
+    buffer[0] = 0;
+    return ERROR_SUCCESS;
+  }
+  const uint64_t unit_count = byte_count / 2;  // an odd last byte is dropped
+  if (buffer[unit_count - 1] == 0) return ERROR_SUCCESS;
+  if (unit_count >= capacity) return ERROR_MORE_DATA;
+  buffer[unit_count] = 0;
+  return ERROR_SUCCESS;
+}
+
+void CloseRegistryKey(UniqueRegistryKey& key) noexcept { key.Reset(); }
+
+ExitOutcome FindInstalledSetup(bool system_level, const wchar_t* previous_version, PathBuffer& path) noexcept {
+  UniqueRegistryKey key;
+  LSTATUS status = OpenSoftwareKey(system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, KEY_QUERY_VALUE, key);
+  if (status != ERROR_SUCCESS) return {EXIT_INSTALLED_SETUP_NOT_REGISTERED, static_cast<uint32_t>(status)};
+  status = ReadKeyStringValue(key.Get(), L"UninstallString", path.units, PathBuffer::capacity);
+  CloseRegistryKey(key);
+  if (status != ERROR_SUCCESS) return {EXIT_INSTALLED_SETUP_NOT_REGISTERED, static_cast<uint32_t>(status)};
+
+  // A patch is made for one version: the registered path names the version it installed.
+  if (FindNoCase(path.units, previous_version) == nullptr) return {EXIT_INSTALLED_VERSION_MISMATCH, 0};
+
+  const uint64_t length = BoundedLength(path);
+  if (path.units[0] == L'"' && length >= 2 && path.units[length - 1] == L'"') {
+    static_cast<void>(BoundedCopy(path.units, PathBuffer::capacity, path.units + 1));
+    path.units[length - 2] = 0;
+  }
+  return {EXIT_OK, 0};
+}
