@@ -1,0 +1,41 @@
+// Files and directories for tests: a private temporary directory that is removed with everything
+// in it, and small helpers to write, read and list files.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The directory of the running test executable, with a trailing backslash; fixtures are built there.
+std::wstring ProgramDirectory();
+
+// A fresh directory under the temporary folder; removed with its contents when the scope ends.
+class TemporaryDirectory {
+ public:
+  // name_hint is part of the directory name, so non-ASCII paths can be tested too.
+  explicit TemporaryDirectory(const std::wstring& name_hint = L"test");
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  ~TemporaryDirectory();
+
+  // With a trailing backslash.
+  const std::wstring& Path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Removes a file or a directory tree, clearing read-only attributes first. True when nothing is left.
+bool RemoveTree(const std::wstring& path);
+
+bool PathExists(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);
+bool CopyFileTo(const std::wstring& source, const std::wstring& destination);
+// Names in a directory, without "." and "..", sorted.
+std::vector<std::wstring> ListDirectory(const std::wstring& directory);
+
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
