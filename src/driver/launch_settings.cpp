@@ -54,6 +54,11 @@ bool LaunchSettings::Initialize(HMODULE module) noexcept {
 
 bool LaunchSettings::ParseCommandLine(const wchar_t* process_command_line) noexcept {
   command_line = process_command_line;
+  // Not every CommandLineToArgvW survives a null line (Wine's reads through it), so refuse it here.
+  if (process_command_line == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
   int count = 0;
   arguments = CommandLineToArgvW(process_command_line, &count);
   if (arguments == nullptr) return false;

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 class ImportRedirect {
  public:
   // dll_name is matched without regard to case ("kernel32.dll"); the test fails if the import is absent.
@@ -21,8 +23,8 @@ class ImportRedirect {
   }
 
  private:
-  void Store(const void* value);
-
-  void** slot_ = nullptr;
+  // A function can sit in more than one import descriptor of a statically linked executable; every
+  // entry for it is redirected.
+  std::vector<void**> slots_;
   const void* original_ = nullptr;
 };

@@ -1,0 +1,124 @@
+// The shape of the installer executable itself, read from the built file: what it imports, what it
+// asks of the loader, what it carries besides its payload, and that linking it is repeatable.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "support/test_files.h"
+
+namespace {
+
+class InstallerImage {
+ public:
+  explicit InstallerImage(const std::wstring& path) : bytes_(ReadFileBytes(path)) {}
+
+  const std::string& Bytes() const { return bytes_; }
+
+  const IMAGE_NT_HEADERS64* Headers() const {
+    if (bytes_.size() < sizeof(IMAGE_DOS_HEADER)) return nullptr;
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes_.data());
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(bytes_.data() + dos->e_lfanew);
+    return nt->Signature == IMAGE_NT_SIGNATURE ? nt : nullptr;
+  }
+
+  // Where a relative virtual address lies in the file.
+  const char* AtRva(DWORD rva) const {
+    const IMAGE_NT_HEADERS64* nt = Headers();
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
+      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize) {
+        return bytes_.data() + section->PointerToRawData + (rva - section->VirtualAddress);
+      }
+    }
+    return nullptr;
+  }
+
+  std::set<std::string> ImportedLibraries() const {
+    std::set<std::string> names;
+    const IMAGE_DATA_DIRECTORY& imports = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const auto* descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(AtRva(imports.VirtualAddress));
+    for (; descriptor != nullptr && descriptor->Name != 0; ++descriptor) {
+      std::string name = AtRva(descriptor->Name);
+      std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(toupper(c)); });
+      names.insert(name);
+    }
+    return names;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+class InstallerImageTest : public testing::Test {
+ protected:
+  InstallerImage image_{ProgramDirectory() + L"installer_stub.exe"};
+};
+
+TEST_F(InstallerImageTest, ImportsOnlyTheThreeSystemLibraries) {
+  ASSERT_NE(image_.Headers(), nullptr);
+  EXPECT_EQ(image_.ImportedLibraries(), (std::set<std::string>{"ADVAPI32.DLL", "KERNEL32.DLL", "SHELL32.DLL"}));
+  EXPECT_EQ(image_.Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT].Size, 0u);
+  EXPECT_EQ(image_.Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_TLS].Size, 0u)
+      << "no runtime start-up that needs thread-local callbacks";
+}
+
+TEST_F(InstallerImageTest, IsA64BitWindowsGuiProgramForVersion10WithAslrAndNx) {
+  const IMAGE_NT_HEADERS64* nt = image_.Headers();
+  ASSERT_NE(nt, nullptr);
+  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(nt->OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(nt->OptionalHeader.MajorSubsystemVersion, 10);
+  EXPECT_EQ(nt->OptionalHeader.MinorSubsystemVersion, 0);
+  EXPECT_EQ(nt->OptionalHeader.MajorOperatingSystemVersion, 10);
+  EXPECT_EQ(nt->OptionalHeader.MinorOperatingSystemVersion, 0);
+  const WORD wanted = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA |
+                      IMAGE_DLLCHARACTERISTICS_NX_COMPAT;
+  EXPECT_EQ(nt->OptionalHeader.DllCharacteristics & wanted, wanted);
+  EXPECT_EQ(nt->FileHeader.TimeDateStamp, 0u);
+  // The loader maps resources straight from the file only with page-sized file alignment.
+  EXPECT_EQ(nt->OptionalHeader.FileAlignment, 4096u);
+}
+
+TEST_F(InstallerImageTest, LinkingTheSameInputsTwiceGivesTheSameBytes) {
+  const InstallerImage relinked(ProgramDirectory() + L"installer_stub_relinked.exe");
+  ASSERT_FALSE(image_.Bytes().empty());
+  EXPECT_TRUE(image_.Bytes() == relinked.Bytes());
+}
+
+std::string ResourceText(HMODULE module, LPCWSTR name, LPCWSTR type) {
+  HRSRC resource = FindResourceW(module, name, type);
+  if (resource == nullptr) return {};
+  const auto* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+  return std::string(data, SizeofResource(module, resource));
+}
+
+TEST_F(InstallerImageTest, CarriesTheManifestAVersionBlockAndAnIcon) {
+  HMODULE module = LoadLibraryExW((ProgramDirectory() + L"installer_stub.exe").c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  const std::string manifest = ResourceText(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  for (const char* expected : {
+           R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+           R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
+           R"(<maxversiontested Id="10.0.18362.0"/>)",
+           "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10
+       }) {
+    EXPECT_NE(manifest.find(expected), std::string::npos) << expected;
+  }
+
+  const std::string version = ResourceText(module, MAKEINTRESOURCEW(1), RT_VERSION);
+  const std::string signature("\xBD\x04\xEF\xFE", 4);  // VS_FIXEDFILEINFO
+  EXPECT_NE(version.find(signature), std::string::npos);
+  EXPECT_FALSE(ResourceText(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON).empty());
+  FreeLibrary(module);
+}
+
+}  // namespace
