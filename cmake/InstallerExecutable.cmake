@@ -7,6 +7,9 @@ set(BOOTSTRAP_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
 
 function(add_installer_executable target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "OUTPUT_NAME" "RESOURCE_SCRIPTS")
+  # windres does not report what a script includes, so the common script names its files here.
+  set_source_files_properties(${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.rc PROPERTIES OBJECT_DEPENDS
+    "${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.manifest;${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.ico")
   add_executable(${target}
     ${BOOTSTRAP_SOURCE_DIR}/src/driver/program_entry.cpp
     ${BOOTSTRAP_SOURCE_DIR}/src/runtime/memory_functions.cpp
