@@ -1,0 +1,129 @@
+// Running a program to completion: real child processes under Wine for every exit code and start
+// failure the platform can produce, and a redirected import for the wait failures it cannot.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/exit_outcome.h"
+#include "setup/process_launch.h"
+#include "setup/setup_command_lines.h"
+#include "strings/bounded_wide_string.h"
+#include "support/child_process.h"
+#include "support/import_redirect.h"
+#include "support/test_files.h"
+
+namespace {
+
+constexpr uint32_t kFileNotFound = 201;
+constexpr uint32_t kPathNotFound = 202;
+constexpr uint32_t kOtherwise = 203;
+
+ExitOutcome Launch(const std::wstring& program) {
+  CommandLineBuffer line;
+  EXPECT_TRUE(BoundedCopy(line, (L"\"" + program + L"\"").c_str()));
+  return LaunchAndWait(program.c_str(), line.units, kFileNotFound, kPathNotFound, kOtherwise);
+}
+
+std::wstring SampleSetup() { return ProgramDirectory() + L"sample_setup.exe"; }
+
+TEST(LaunchAndWaitTest, ChildExitCodeComesBackWhole) {
+  for (const wchar_t* code : {L"0", L"3", L"112", L"0xC0000005", L"0xFFFFFFFF"}) {
+    EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", code);
+    const ExitOutcome outcome = Launch(SampleSetup());
+    EXPECT_EQ(outcome.exit_code, std::wcstoul(code, nullptr, 0)) << Narrow(code);
+    EXPECT_EQ(outcome.windows_error, 0u) << Narrow(code);
+  }
+}
+
+TEST(LaunchAndWaitTest, ChildGetsTheCommandLineTheEnvironmentAndTheCurrentDirectory) {
+  TemporaryDirectory records(L"records");
+  const std::wstring record = records / L"record.txt";
+  EnvironmentVariableScope record_variable(L"SAMPLE_SETUP_RECORD", record.c_str());
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+  EnvironmentVariableScope machine(L"HalvexUpdateIsMachine", L"1");
+
+  // The first token is not used to find the program: only the application path is.
+  CommandLineBuffer line;
+  ASSERT_TRUE(BoundedCopy(line, L"\"Z:\\nowhere\\other.exe\" --a=\"b c\""));
+  const ExitOutcome outcome = LaunchAndWait(SampleSetup().c_str(), line.units, 1, 2, 3);
+  EXPECT_EQ(outcome.exit_code, 0u);
+
+  wchar_t directory[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, directory);
+  EXPECT_EQ(ReadFileBytes(record), "command_line=\"Z:\\nowhere\\other.exe\" --a=\"b c\"\n"
+                                   "current_directory=" + Narrow(directory) + "\n"
+                                   "HalvexUpdateIsMachine=1\n");
+}
+
+TEST(LaunchAndWaitTest, StartFailuresGiveTheCallersCodes) {
+  TemporaryDirectory directory(L"launch");
+  ASSERT_TRUE(WriteFileBytes(directory / L"notes.exe", "this is text, not a program"));
+
+  ExitOutcome outcome = Launch(directory / L"missing.exe");
+  EXPECT_EQ(outcome.exit_code, kFileNotFound);
+  EXPECT_EQ(outcome.windows_error, INVALID_FILE_ATTRIBUTES);
+
+  outcome = Launch(directory / L"missing\\setup.exe");
+  EXPECT_EQ(outcome.exit_code, kPathNotFound);
+  EXPECT_EQ(outcome.windows_error, INVALID_FILE_ATTRIBUTES);
+
+  outcome = Launch(directory / L"notes.exe");
+  EXPECT_EQ(outcome.exit_code, kOtherwise);
+  EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT));
+}
+
+// Wine never fails a wait on a live process handle or the read of its exit code; Windows can (for
+// example when the handle lacks SYNCHRONIZE rights), and the run must then not pass as a success.
+DWORD WINAPI FailingWait(HANDLE, DWORD) {
+  SetLastError(ERROR_INVALID_HANDLE);
+  return WAIT_FAILED;
+}
+
+BOOL WINAPI FailingExitCodeRead(HANDLE, DWORD*) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+TEST(LaunchAndWaitTest, WaitFailuresGive107RedirectedBecauseWineCannotFailThem) {
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+  {
+    ImportRedirect redirect("kernel32.dll", "WaitForSingleObject", reinterpret_cast<const void*>(&FailingWait));
+    const ExitOutcome outcome = Launch(SampleSetup());
+    EXPECT_EQ(outcome.exit_code, EXIT_WAIT_FAILED);
+    EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
+  }
+  {
+    ImportRedirect redirect("kernel32.dll", "GetExitCodeProcess",
+                            reinterpret_cast<const void*>(&FailingExitCodeRead));
+    const ExitOutcome outcome = Launch(SampleSetup());
+    EXPECT_EQ(outcome.exit_code, EXIT_WAIT_FAILED);
+    EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  }
+}
+
+TEST(InvokeSetupTest, StartFailuresGive122To124) {
+  TemporaryDirectory directory(L"invoke");
+  ASSERT_TRUE(WriteFileBytes(directory / L"notes.exe", "this is text, not a program"));
+  ASSERT_TRUE(WriteFileBytes(directory / L"DRELIX.PACKED.7Z", "archive"));
+  PathBuffer archive_path;
+  ASSERT_TRUE(BoundedCopy(archive_path, (directory / L"DRELIX.PACKED.7Z").c_str()));
+  LaunchSettings settings;
+  settings.command_line = L"install.exe";
+
+  struct Case {
+    std::wstring setup;
+    uint32_t exit_code;
+    uint32_t windows_error;
+  };
+  for (const Case& c : {Case{directory / L"setup.exe", EXIT_SETUP_RUN_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES},
+                        Case{directory / L"gone\\setup.exe", EXIT_SETUP_RUN_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES},
+                        Case{directory / L"notes.exe", EXIT_SETUP_RUN_START_FAILED, ERROR_BAD_EXE_FORMAT}}) {
+    PathBuffer setup_path;
+    ASSERT_TRUE(BoundedCopy(setup_path, c.setup.c_str()));
+    const ExitOutcome outcome = InvokeSetup(settings, archive_path, setup_path, true);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << Narrow(c.setup);
+    EXPECT_EQ(outcome.windows_error, c.windows_error) << Narrow(c.setup);
+  }
+}
+
+}  // namespace
