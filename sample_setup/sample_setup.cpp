@@ -10,7 +10,8 @@
 //       or %ProgramFiles% for a machine-wide install ("--system-level", or HalvexUpdateIsMachine=1
 //       as the updater sets it). The installed "setup.exe" is then registered, in double quotes, as
 //       "UninstallString" under "Software\Zarvelo" in the 32-bit view of HKEY_CURRENT_USER or, for a
-//       machine-wide install, HKEY_LOCAL_MACHINE.
+//       machine-wide install, HKEY_LOCAL_MACHINE. SAMPLE_SETUP_PROGRAM_FILES, when set, replaces
+//       %ProgramFiles%.
 //   --update-setup-exe="<delta>" --new-setup-exe="<file>"
 //       rebuilds the next setup program from a delta made for this very program (setup_delta.h)
 //       and writes it to <file>. A delta for another program or a damaged one writes nothing.
@@ -186,7 +187,12 @@ bool RegisterSetup(bool machine_wide, const std::wstring& installed_setup) {
 
 DWORD InstallProduct(const Switches& switches) {
   const bool machine_wide = switches.system_level || EnvironmentValue(L"HalvexUpdateIsMachine", L"") == L"1";
-  const std::wstring root = EnvironmentValue(machine_wide ? L"ProgramFiles" : L"LOCALAPPDATA", L"");
+  // Windows sets %ProgramFiles% afresh in every process, so a test points the machine-wide
+  // install elsewhere through a variable of its own.
+  const std::wstring machine_root = EnvironmentValue(L"SAMPLE_SETUP_PROGRAM_FILES", L"");
+  const std::wstring root = !machine_wide           ? EnvironmentValue(L"LOCALAPPDATA", L"")
+                            : machine_root.empty() ? EnvironmentValue(L"ProgramFiles", L"")
+                                                   : machine_root;
   if (root.empty()) return SAMPLE_SETUP_INSTALL_FAILED;
   const std::wstring directory = root + L"\\Zarvelo\\Drelix\\" + kVersion + L"\\";
   const std::wstring installed_setup = directory + L"setup.exe";

@@ -1,0 +1,317 @@
+// Whole installers run as child processes, as a user or an updater starts them: the demo installer
+// installs version 1 of the product and registers it, the patch installer rebuilds the setup program
+// from the installed one and updates the product to version 2, and every failure a real run can meet
+// ends with its own exit code and leaves nothing behind.
+//
+// Each test copies the installers it runs into a directory of its own, where their scratch
+// directories appear, and points the sample setup program's per-user and machine-wide install roots
+// (%LOCALAPPDATA% and SAMPLE_SETUP_PROGRAM_FILES) at directories of its own. The registry values the runs write are put back afterwards.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "driver/exit_outcome.h"
+#include "setup_exit_codes.h"
+#include "support/child_process.h"
+#include "support/registry_value_scope.h"
+#include "support/test_files.h"
+
+namespace {
+
+constexpr wchar_t kKey[] = L"Software\\Zarvelo";
+const std::wstring kVersion1 = SAMPLE_SETUP_VERSION_1;
+const std::wstring kVersion2 = SAMPLE_SETUP_VERSION_2;
+
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+bool MakeDirectories(const std::wstring& directory) {
+  for (size_t slash = directory.find(L'\\', 3); slash != std::wstring::npos;
+       slash = directory.find(L'\\', slash + 1)) {
+    if (!CreateDirectoryW(directory.substr(0, slash).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The UninstallString in the 32-bit view of a hive, or "(none)".
+std::wstring RegisteredSetup(HKEY hive) {
+  wchar_t value[600] = {};
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  if (RegGetValueW(hive, kKey, L"UninstallString", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
+    return L"(none)";
+  }
+  return value;
+}
+
+// The scratch directory a recorded command line names: what precedes "setup.exe" in its first token.
+std::string ScratchOf(const std::string& command_line) {
+  const size_t end = command_line.find("setup.exe\"");
+  if (command_line.empty() || command_line[0] != '"' || end == std::string::npos) return {};
+  return command_line.substr(1, end - 1);
+}
+
+class EndToEndTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(user_setup_.Remove());
+    ASSERT_TRUE(machine_setup_.Remove());
+    ASSERT_TRUE(cleanup_value_.Remove());
+  }
+
+  // Copies a built installer into the test's directory; its scratch directory appears beside it.
+  std::wstring Place(const std::wstring& name) {
+    const std::wstring path = home_ / name;
+    EXPECT_TRUE(CopyFileTo(ProgramDirectory() + name, path)) << Narrow(name);
+    return path;
+  }
+
+  // arguments follow the quoted program name as they are, leading blank included.
+  DWORD Run(const std::wstring& installer, const std::wstring& arguments = L"") {
+    const ChildResult result = RunChild(installer, L"\"" + installer + L"\"" + arguments);
+    EXPECT_TRUE(result.started) << "error " << result.start_error;
+    return result.exit_code;
+  }
+
+  std::vector<std::string> Recorded() const {
+    std::vector<std::string> lines;
+    const std::string record = ReadFileBytes(record_);
+    const std::string key = "command_line=";
+    for (size_t start = record.find(key); start != std::string::npos; start = record.find(key, start)) {
+      start += key.size();
+      lines.push_back(record.substr(start, record.find('\n', start) - start));
+    }
+    return lines;
+  }
+
+  std::vector<std::wstring> ScratchDirectories() const {
+    std::vector<std::wstring> found;
+    for (const std::wstring& name : ListDirectory(home_.Path())) {
+      if (name.rfind(L"QV_", 0) == 0) found.push_back(home_ / name + L"\\");
+    }
+    return found;
+  }
+
+  static std::wstring InstallDirectory(const TemporaryDirectory& root, const std::wstring& version) {
+    return root / L"Zarvelo\\Drelix\\" + version + L"\\";
+  }
+
+  // Puts a program where an installed setup program of the given version would be, and registers it.
+  std::wstring RegisterFakeInstall(const std::wstring& program_file, const std::wstring& file_name) {
+    const std::wstring directory = InstallDirectory(per_user_, kVersion1);
+    EXPECT_TRUE(MakeDirectories(directory));
+    if (!program_file.empty()) {
+      EXPECT_TRUE(CopyFileTo(program_file, directory + file_name));
+    }
+    EXPECT_TRUE(user_setup_.SetString(L"\"" + directory + file_name + L"\""));
+    return directory + file_name;
+  }
+
+  TemporaryDirectory home_{L"e2e"};
+  TemporaryDirectory per_user_{L"localappdata"};
+  TemporaryDirectory machine_{L"programfiles"};
+  TemporaryDirectory records_{L"records"};
+  std::wstring record_ = records_ / L"record.txt";
+  EnvironmentVariableScope record_variable_{L"SAMPLE_SETUP_RECORD", record_.c_str()};
+  EnvironmentVariableScope exit_code_variable_{L"SAMPLE_SETUP_EXIT_CODE", nullptr};
+  EnvironmentVariableScope machine_variable_{L"HalvexUpdateIsMachine", nullptr};
+  EnvironmentVariableScope per_user_root_{L"LOCALAPPDATA", WithoutTrailingBackslash(per_user_.Path()).c_str()};
+  EnvironmentVariableScope machine_root_{L"SAMPLE_SETUP_PROGRAM_FILES", WithoutTrailingBackslash(machine_.Path()).c_str()};
+  RegistryValueScope user_setup_{HKEY_CURRENT_USER, kKey, L"UninstallString", KEY_WOW64_32KEY};
+  RegistryValueScope machine_setup_{HKEY_LOCAL_MACHINE, kKey, L"UninstallString", KEY_WOW64_32KEY};
+  RegistryValueScope cleanup_value_{HKEY_CURRENT_USER, kKey, L"DrelixInstallerCleanup"};
+};
+
+TEST_F(EndToEndTest, DemoInstallerInstallsAndRegistersTheProduct) {
+  const std::wstring installer = Place(L"demo_installer.exe");
+  ASSERT_EQ(Run(installer, L" --demo-flag"), 0u);
+
+  const std::vector<std::string> lines = Recorded();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string scratch = ScratchOf(lines[0]);
+  EXPECT_EQ(scratch.rfind(Narrow(home_ / L"QV_"), 0), 0u) << lines[0];
+  EXPECT_EQ(lines[0], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
+                          "DRELIX.PACKED.7Z\" --demo-flag");
+
+  const std::wstring installed = InstallDirectory(per_user_, kVersion1);
+  EXPECT_EQ(ReadFileBytes(installed + L"setup.exe"), ReadFileBytes(ProgramDirectory() + L"sample_setup.exe"));
+  EXPECT_EQ(ReadFileBytes(installed + L"DRELIX.PACKED.7Z").substr(0, 6), std::string("7z\xBC\xAF\x27\x1C", 6));
+  const std::string summary = ReadFileBytes(installed + L"install-info.txt");
+  EXPECT_NE(summary.find("version=" + Narrow(kVersion1) + "\n"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("level=per-user\n"), std::string::npos) << summary;
+  EXPECT_EQ(RegisteredSetup(HKEY_CURRENT_USER), L"\"" + installed + L"setup.exe\"");
+  EXPECT_EQ(RegisteredSetup(HKEY_LOCAL_MACHINE), L"(none)");
+  EXPECT_EQ(ListDirectory(home_.Path()), std::vector<std::wstring>{L"demo_installer.exe"});
+}
+
+TEST_F(EndToEndTest, PatchInstallerUpdatesTheInstalledProduct) {
+  ASSERT_EQ(Run(Place(L"demo_installer.exe")), 0u);
+  const std::wstring version1 = InstallDirectory(per_user_, kVersion1) + L"setup.exe";
+
+  ASSERT_EQ(Run(Place(L"patch_installer.exe")), 0u);
+  const std::vector<std::string> lines = Recorded();
+  ASSERT_EQ(lines.size(), 3u) << "install, patch run, install";
+  const std::string scratch = ScratchOf(lines[2]);
+  EXPECT_EQ(lines[1], "\"" + Narrow(version1) + "\" --update-setup-exe=\"" + scratch + "SETUP.PATCH\" --new-setup-exe=\"" +
+                          scratch + "setup.exe\"");
+  EXPECT_EQ(lines[2], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
+                          "DRELIX.PACKED.7Z\" --previous-version=\"" + Narrow(kVersion1) + "\"");
+
+  const std::wstring installed = InstallDirectory(per_user_, kVersion2);
+  EXPECT_EQ(ReadFileBytes(installed + L"setup.exe"), ReadFileBytes(ProgramDirectory() + L"sample_setup_v2.exe"));
+  const std::string summary = ReadFileBytes(installed + L"install-info.txt");
+  EXPECT_NE(summary.find("version=" + Narrow(kVersion2) + "\n"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("previous_version_received=" + Narrow(kVersion1) + "\n"), std::string::npos) << summary;
+  EXPECT_EQ(RegisteredSetup(HKEY_CURRENT_USER), L"\"" + installed + L"setup.exe\"");
+  EXPECT_TRUE(ScratchDirectories().empty());
+}
+
+TEST_F(EndToEndTest, PatchRunThatFailsEndsWithItsCodeDeletesThePatchAndRunsNoSetup) {
+  // Version 2 where version 1 should be: the delta is not for it, and it refuses.
+  RegisterFakeInstall(ProgramDirectory() + L"sample_setup_v2.exe", L"setup.exe");
+  ASSERT_TRUE(cleanup_value_.SetString(L"0"));
+
+  EXPECT_EQ(Run(Place(L"patch_installer.exe")), SAMPLE_SETUP_DELTA_FOR_ANOTHER_PROGRAM);
+  EXPECT_EQ(Recorded().size(), 1u) << "only the patch run";
+  const std::vector<std::wstring> scratch = ScratchDirectories();
+  ASSERT_EQ(scratch.size(), 1u);
+  EXPECT_EQ(ListDirectory(scratch[0]), std::vector<std::wstring>{L"DRELIX.PACKED.7Z"});
+}
+
+TEST_F(EndToEndTest, NoRegisteredSetupOrAnotherVersionEndsTheRunAndLeavesNoScratchDirectory) {
+  const std::wstring installer = Place(L"patch_installer.exe");
+  EXPECT_EQ(Run(installer), EXIT_INSTALLED_SETUP_NOT_REGISTERED);
+  EXPECT_TRUE(ScratchDirectories().empty());
+
+  ASSERT_TRUE(user_setup_.SetString(L"\"C:\\Apps\\Drelix\\0.9.0\\setup.exe\""));
+  EXPECT_EQ(Run(installer), EXIT_INSTALLED_VERSION_MISMATCH);
+  EXPECT_TRUE(ScratchDirectories().empty());
+  EXPECT_TRUE(Recorded().empty());
+}
+
+TEST_F(EndToEndTest, CleanupSwitchedOffKeepsEverythingAfterSuccessAndFailure) {
+  ASSERT_TRUE(cleanup_value_.SetString(L"0"));
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+  EXPECT_EQ(Run(Place(L"demo_installer.exe")), 0u);
+  std::vector<std::wstring> scratch = ScratchDirectories();
+  ASSERT_EQ(scratch.size(), 1u);
+  EXPECT_EQ(ListDirectory(scratch[0]), (std::vector<std::wstring>{L"DRELIX.PACKED.7Z", L"setup.exe"}));
+  ASSERT_TRUE(RemoveTree(scratch[0]));
+
+  // The patch file goes as soon as the patch step has failed, clean-up or not.
+  EXPECT_EQ(Run(Place(L"patch_installer.exe")), EXIT_INSTALLED_SETUP_NOT_REGISTERED);
+  scratch = ScratchDirectories();
+  ASSERT_EQ(scratch.size(), 1u);
+  EXPECT_EQ(ListDirectory(scratch[0]), std::vector<std::wstring>{L"DRELIX.PACKED.7Z"});
+}
+
+struct MachineWideCase {
+  const char* name;
+  const wchar_t* machine_variable;
+  const wchar_t* arguments;
+};
+
+class MachineWideTest : public EndToEndTest, public testing::WithParamInterface<MachineWideCase> {};
+
+TEST_P(MachineWideTest, InstallAndLookupUseTheLocalMachine) {
+  EnvironmentVariableScope machine(L"HalvexUpdateIsMachine", GetParam().machine_variable);
+  ASSERT_EQ(Run(Place(L"demo_installer.exe"), GetParam().arguments), 0u);
+  EXPECT_EQ(RegisteredSetup(HKEY_LOCAL_MACHINE), L"\"" + InstallDirectory(machine_, kVersion1) + L"setup.exe\"");
+  EXPECT_EQ(RegisteredSetup(HKEY_CURRENT_USER), L"(none)");
+
+  ASSERT_EQ(Run(Place(L"patch_installer.exe"), GetParam().arguments), 0u);
+  EXPECT_EQ(RegisteredSetup(HKEY_LOCAL_MACHINE), L"\"" + InstallDirectory(machine_, kVersion2) + L"setup.exe\"");
+  EXPECT_EQ(RegisteredSetup(HKEY_CURRENT_USER), L"(none)");
+  EXPECT_TRUE(ScratchDirectories().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, MachineWideTest,
+                         testing::Values(MachineWideCase{"UpdaterVariable", L"1", L""},
+                                         MachineWideCase{"SystemLevelSwitch", nullptr, L" --system-level"}),
+                         [](const testing::TestParamInfo<MachineWideCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(EndToEndTest, PerUserLookupDoesNotSeeAMachineWideInstall) {
+  {
+    EnvironmentVariableScope machine(L"HalvexUpdateIsMachine", L"1");
+    ASSERT_EQ(Run(Place(L"demo_installer.exe")), 0u);
+  }
+  EXPECT_EQ(Run(Place(L"patch_installer.exe")), EXIT_INSTALLED_SETUP_NOT_REGISTERED);
+}
+
+TEST_F(EndToEndTest, SetupExitCodeBecomesTheInstallerExitCode) {
+  const std::wstring installer = Place(L"demo_installer.exe");
+  for (const wchar_t* code : {L"0", L"3", L"112", L"0xC0000005"}) {
+    EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", code);
+    EXPECT_EQ(Run(installer), std::wcstoul(code, nullptr, 0)) << Narrow(code);
+    EXPECT_TRUE(ScratchDirectories().empty()) << Narrow(code);
+  }
+}
+
+TEST_F(EndToEndTest, PatchRunThatCannotStartGives119To121) {
+  const std::wstring installer = Place(L"patch_installer.exe");
+  TemporaryDirectory text(L"text");
+  ASSERT_TRUE(WriteFileBytes(text / L"notes.exe", "this is text, not a program"));
+  struct Case {
+    std::wstring program_file;
+    std::wstring file_name;
+    DWORD exit_code;
+  };
+  for (const Case& c : {Case{L"", L"missing.exe", EXIT_PATCH_RUN_FILE_NOT_FOUND},
+                        Case{L"", L"gone\\setup.exe", EXIT_PATCH_RUN_PATH_NOT_FOUND},
+                        Case{text / L"notes.exe", L"notes.exe", EXIT_PATCH_RUN_START_FAILED}}) {
+    RegisterFakeInstall(c.program_file, c.file_name);
+    EXPECT_EQ(Run(installer), c.exit_code) << Narrow(c.file_name);
+    EXPECT_TRUE(ScratchDirectories().empty()) << Narrow(c.file_name);
+  }
+}
+
+TEST_F(EndToEndTest, PatchRunThatBuildsNothingLeavesTheInstallRunWithoutAProgram) {
+  RegisterFakeInstall(ProgramDirectory() + L"sample_setup.exe", L"setup.exe");
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");  // records, succeeds, writes nothing
+  EXPECT_EQ(Run(Place(L"patch_installer.exe")), EXIT_SETUP_RUN_FILE_NOT_FOUND);
+  EXPECT_EQ(Recorded().size(), 1u);
+  EXPECT_TRUE(ScratchDirectories().empty());
+}
+
+TEST_F(EndToEndTest, SetupThatIsNotAProgramGives124) {
+  EXPECT_EQ(Run(Place(L"not_a_program_installer.exe")), EXIT_SETUP_RUN_START_FAILED);
+  EXPECT_TRUE(ScratchDirectories().empty());
+}
+
+TEST_F(EndToEndTest, CommandLineThatCannotHoldThePreviousVersionGives105AndRunsNothing) {
+  EXPECT_EQ(Run(Place(L"too_long_version_installer.exe")), EXIT_COMMAND_LINE_TOO_LONG);
+  EXPECT_TRUE(Recorded().empty());
+  EXPECT_TRUE(ScratchDirectories().empty());
+}
+
+TEST_F(EndToEndTest, TwentyInstallersStartedAtOnceBesideOneExecutable) {
+  const std::wstring installer = Place(L"demo_installer.exe");
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+  constexpr int kRuns = 20;
+  std::vector<ChildResult> results(kRuns);
+  std::vector<std::thread> threads;
+  for (int index = 0; index < kRuns; ++index) {
+    threads.emplace_back([&, index] { results[index] = RunChild(installer, L"\"" + installer + L"\""); });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  for (int index = 0; index < kRuns; ++index) {
+    EXPECT_TRUE(results[index].started) << index;
+    EXPECT_EQ(results[index].exit_code, 0u) << index;
+  }
+  std::set<std::string> scratch;
+  for (const std::string& line : Recorded()) scratch.insert(ScratchOf(line));
+  EXPECT_EQ(scratch.size(), static_cast<size_t>(kRuns)) << "each run unpacks into a directory of its own";
+  EXPECT_EQ(ListDirectory(home_.Path()), std::vector<std::wstring>{L"demo_installer.exe"});
+}
+
+}  // namespace
