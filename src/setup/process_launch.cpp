@@ -20,7 +20,8 @@ ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line
     return {code_otherwise, error};
   }
   UniqueKernelHandle process(started.hProcess);
-  CloseHandle(started.hThread);
+  UniqueKernelHandle thread(started.hThread);
+  thread.Reset();  // never used: only the process is waited for
 
   if (WaitForSingleObject(process.Get(), INFINITE) != WAIT_OBJECT_0) return {EXIT_WAIT_FAILED, GetLastError()};
   DWORD exit_code = 0;
