@@ -11,7 +11,8 @@
 //       as the updater sets it). The installed "setup.exe" is then registered, in double quotes, as
 //       "UninstallString" under "Software\Zarvelo" in the 32-bit view of HKEY_CURRENT_USER or, for a
 //       machine-wide install, HKEY_LOCAL_MACHINE. SAMPLE_SETUP_PROGRAM_FILES, when set, replaces
-//       %ProgramFiles%.
+//       %ProgramFiles%. With --previous-version="<version>" (an update), the directory of that
+//       version is removed afterwards.
 //   --update-setup-exe="<delta>" --new-setup-exe="<file>"
 //       rebuilds the next setup program from a delta made for this very program (setup_delta.h)
 //       and writes it to <file>. A delta for another program or a damaged one writes nothing.
@@ -185,6 +186,25 @@ bool RegisterSetup(bool machine_wide, const std::wstring& installed_setup) {
   return set;
 }
 
+// An update replaces the version it was made for: once the new version is registered, the previous
+// version's directory goes. Only a plain version name is taken, never a path.
+void RemovePreviousVersion(const std::wstring& product_directory, const Switches& switches) {
+  const std::wstring& previous = switches.previous_version;
+  if (previous.empty() || previous == kVersion || previous == L"." || previous == L".." ||
+      previous.find_first_of(L"\\/:*?") != std::wstring::npos) {
+    return;
+  }
+  const std::wstring directory = product_directory + previous + L"\\";
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((directory + L"*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) DeleteFileW((directory + found.cFileName).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  RemoveDirectoryW(directory.c_str());
+}
+
 DWORD InstallProduct(const Switches& switches) {
   const bool machine_wide = switches.system_level || EnvironmentValue(L"HalvexUpdateIsMachine", L"") == L"1";
   // Windows sets %ProgramFiles% afresh in every process, so a test points the machine-wide
@@ -194,7 +214,8 @@ DWORD InstallProduct(const Switches& switches) {
                             : machine_root.empty() ? EnvironmentValue(L"ProgramFiles", L"")
                                                    : machine_root;
   if (root.empty()) return SAMPLE_SETUP_INSTALL_FAILED;
-  const std::wstring directory = root + L"\\Zarvelo\\Drelix\\" + kVersion + L"\\";
+  const std::wstring product_directory = root + L"\\Zarvelo\\Drelix\\";
+  const std::wstring directory = product_directory + kVersion + L"\\";
   const std::wstring installed_setup = directory + L"setup.exe";
   const std::wstring archive_name = AfterLastBackslash(switches.install_archive);
 
@@ -214,6 +235,7 @@ DWORD InstallProduct(const Switches& switches) {
       !WriteWholeFile(directory + L"install-info.txt", summary) || !RegisterSetup(machine_wide, installed_setup)) {
     return SAMPLE_SETUP_INSTALL_FAILED;
   }
+  RemovePreviousVersion(product_directory, switches);
   return 0;
 }
 

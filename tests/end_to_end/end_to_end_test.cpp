@@ -170,6 +170,7 @@ TEST_F(EndToEndTest, PatchInstallerUpdatesTheInstalledProduct) {
   EXPECT_NE(summary.find("version=" + Narrow(kVersion2) + "\n"), std::string::npos) << summary;
   EXPECT_NE(summary.find("previous_version_received=" + Narrow(kVersion1) + "\n"), std::string::npos) << summary;
   EXPECT_EQ(RegisteredSetup(HKEY_CURRENT_USER), L"\"" + installed + L"setup.exe\"");
+  EXPECT_FALSE(PathExists(InstallDirectory(per_user_, kVersion1))) << "the update replaces version 1";
   EXPECT_TRUE(ScratchDirectories().empty());
 }
 
@@ -228,6 +229,7 @@ TEST_P(MachineWideTest, InstallAndLookupUseTheLocalMachine) {
 
   ASSERT_EQ(Run(Place(L"patch_installer.exe"), GetParam().arguments), 0u);
   EXPECT_EQ(RegisteredSetup(HKEY_LOCAL_MACHINE), L"\"" + InstallDirectory(machine_, kVersion2) + L"setup.exe\"");
+  EXPECT_FALSE(PathExists(InstallDirectory(machine_, kVersion1)));
   EXPECT_EQ(RegisteredSetup(HKEY_CURRENT_USER), L"(none)");
   EXPECT_TRUE(ScratchDirectories().empty());
 }
