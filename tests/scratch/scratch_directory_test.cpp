@@ -2,9 +2,10 @@
 // a refusing platform leaves behind, and the access control list handed to CreateDirectoryW.
 //
 // Wine does not store the ACL a directory is created with (it rebuilds one from Unix mode bits), so
-// the ACL is proven by capturing the descriptor actually passed to CreateDirectoryW. Failures Wine
+// the ACL is proven by capturing the descriptor actually passed to CreateDirectoryW. What Wine
 // cannot produce (a refused directory, a token or SDDL conversion that fails, a volume without
-// persistent ACLs) come from redirecting that one import for the length of a test.
+// persistent ACLs, a random source that fails or gives chosen bytes) comes from redirecting that one
+// import for the length of a test.
 #include <windows.h>
 #include <sddl.h>
 #include <gtest/gtest.h>
@@ -17,10 +18,10 @@
 #include "support/import_redirect.h"
 #include "support/test_files.h"
 
-extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
-
 namespace {
 
+// The access-control text as the platform writes a descriptor back: inheritance flags in its own
+// order (OICIIO for OIIOCI), otherwise as the installer builds it.
 constexpr wchar_t kAccessControlPrefix[] =
     L"D:PAI(A;;FA;;;BA)(A;OICIIO;GA;;;BA)(A;;FA;;;SY)(A;OICIIO;GA;;;SY)(A;OICIIO;GA;;;CO)(A;;FA;;;";
 
