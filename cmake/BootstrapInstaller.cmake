@@ -52,9 +52,11 @@ find_program(GCAB_EXECUTABLE gcab)
 # The run-time rules for a payload resource name, and what the resource script can carry unquoted
 # (windres joins adjacent quoted strings, so names are written bare).
 function(_bootstrap_check_name role name prefix)
+  # The installer takes up to 259 characters, but GNU ld drops the whole payload, with no more than
+  # a warning, when it merges a resource section holding a name longer than 256.
   string(LENGTH "${name}" length)
-  if(length GREATER 259)
-    message(FATAL_ERROR "add_bootstrap_installer: ${role} \"${name}\" is longer than 259 characters")
+  if(length GREATER 256)
+    message(FATAL_ERROR "add_bootstrap_installer: ${role} \"${name}\" is longer than 256 characters")
   endif()
   string(TOLOWER "${name}" lower_name)
   string(FIND "${lower_name}" "${prefix}" position)

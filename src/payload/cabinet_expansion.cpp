@@ -70,9 +70,14 @@ INT_PTR CloseFileInfo(ExpansionContext& context, PFDINOTIFICATION record) noexce
   basic.FileAttributes = record->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
   const auto handle = reinterpret_cast<HANDLE>(record->hf);
+  // Some FDI implementations carry on past a failed write and still report the file as closed; a
+  // target shorter than the cabinet says is not complete.
+  LARGE_INTEGER written_size;
+  const bool complete = GetFileSizeEx(handle, &written_size) &&
+                        static_cast<uint64_t>(written_size.QuadPart) == context.expected_size;
   SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
   CloseHandle(handle);
-  context.succeeded = true;
+  context.succeeded = complete;
   return -1;  // only the first file is wanted: ask FDI to stop here
 }
 
@@ -133,9 +138,10 @@ INT_PTR DIAMONDAPI FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION record) 
       return 0;
     case fdintCOPY_FILE: {
       // Some FDI implementations go on after the first file despite being asked to stop; skipping
-      // every later file keeps the finished target from being reopened and overwritten.
-      if (context.succeeded) return 0;
+      // every later file keeps the target, finished or not, from being reopened and overwritten.
+      if (context.output.IsOpen()) return 0;
       if (!context.output.Open(context.target_path)) return -1;
+      context.expected_size = static_cast<uint32_t>(record->cb);
       const HANDLE copy = context.output.Duplicate();
       return copy == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<INT_PTR>(copy);
     }
@@ -169,7 +175,7 @@ bool ExpandCabinet(const wchar_t* cabinet_path, const wchar_t* target_path) noex
   HFDI fdi = fdi_create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpuUNKNOWN, &error_record);
   if (fdi == nullptr) return false;
 
-  ExpansionContext context{target_path, {}, false};
+  ExpansionContext context{target_path, {}, false, 0};
   fdi_copy(fdi, static_cast<char*>(file_name_utf8.Get()), static_cast<char*>(directory_utf8.Get()), 0, FdiNotify,
            nullptr, &context);
   fdi_destroy(fdi);

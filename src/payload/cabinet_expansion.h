@@ -6,13 +6,17 @@
 
 #include <fdi.h>
 
+#include <cstdint>
+
 #include "payload/pending_output_file.h"
 
-// The record FDI hands back to every notification of one expansion.
+// The record FDI hands back to every notification of one expansion. expected_size is the first
+// file's size as the cabinet states it, checked against what reached the target.
 struct ExpansionContext {
   const wchar_t* target_path;
   PendingOutputFile output;
   bool succeeded;
+  uint64_t expected_size;
 };
 
 // True once the cabinet's first file was written completely to target_path; false leaves no target.

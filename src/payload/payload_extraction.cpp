@@ -9,12 +9,13 @@ namespace {
 constexpr const wchar_t* kPayloadTypes[] = {L"B7", L"BL", L"BN"};
 
 // A name becomes a file name in the scratch directory, so it must not be able to point anywhere
-// else: no separators, no drive or stream colon, and not "." or "..".
+// else: no separators and no drive or stream colon. "." and ".." never get here, since every
+// payload name begins with a prefix.
 bool IsPlainFileName(const wchar_t* name) noexcept {
   for (const wchar_t* unit = name; *unit != 0; ++unit) {
     if (*unit == L'\\' || *unit == L'/' || *unit == L':') return false;
   }
-  return lstrcmpW(name, L".") != 0 && lstrcmpW(name, L"..") != 0;
+  return true;
 }
 
 }  // namespace

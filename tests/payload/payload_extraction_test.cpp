@@ -1,0 +1,195 @@
+// The payload resource convention: which names are taken, which are refused with which code, and
+// what lands in the scratch directory. Fixture installers, one resource script each, are loaded as
+// data files so the extraction runs on real resources and both halves of its outcome can be read.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "payload/payload_extraction.h"
+#include "support/test_files.h"
+
+namespace {
+
+using Names = std::vector<std::wstring>;
+
+struct ModuleRelease {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
+
+LoadedModule LoadFixture(const std::wstring& file_name) {
+  return LoadedModule(LoadLibraryExW((ProgramDirectory() + file_name).c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+}
+
+std::string FixtureBytes(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
+
+// The collector on its own: the prefix rules, the name checks and the codes, for names a resource
+// script cannot carry (lower case, non-ASCII).
+struct NameCase {
+  std::wstring name;
+  enum Kind { kArchive, kSetup, kRefused } kind;
+  uint32_t status;
+};
+
+TEST(PayloadResourceCollectorTest, SortsNamesByPrefixAndRefusesTheRest) {
+  const std::wstring drelix_259 = L"drelix" + std::wstring(253, L'x');
+  const NameCase cases[] = {
+      {L"drelix.packed.7z", NameCase::kArchive, 0},
+      {L"DrElIx", NameCase::kArchive, 0},
+      {L"drelixsetup", NameCase::kArchive, 0},  // the archive prefix is tested first
+      {L"setup", NameCase::kSetup, 0},
+      {L"SETUP.EX_", NameCase::kSetup, 0},
+      {L"setup..exe", NameCase::kSetup, 0},
+      {drelix_259, NameCase::kArchive, 0},
+      {drelix_259 + L"x", NameCase::kRefused, ERROR_FILENAME_EXCED_RANGE},
+      {L"setu", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L"xsetup", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L" drelix", NameCase::kRefused, ERROR_INVALID_DATA},
+      // Only A-Z fold: not the long s, which Unicode folds to "s", nor the dotted capital I.
+      {L"\u017Fetup", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L"DREL\u0130X", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L"setup\\..\\..\\evil.exe", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L"drelix/../archive.7z", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L"setup.exe:stream", NameCase::kRefused, ERROR_INVALID_DATA},
+      {L"drelix:", NameCase::kRefused, ERROR_INVALID_DATA},
+  };
+  static const char payload[] = "bytes";
+  for (const NameCase& c : cases) {
+    PathBuffer archive_name;
+    MemoryBlock archive_block;
+    PathBuffer setup_name;
+    MemoryBlock setup_block;
+    uint32_t status = 0;
+    PayloadResourceCollector collector(archive_name, archive_block, setup_name, setup_block, status);
+    const std::string label = Narrow(c.name);
+
+    EXPECT_EQ(collector.VisitResource(c.name.c_str(), MemoryBlock{payload, 5}), c.kind != NameCase::kRefused)
+        << label;
+    EXPECT_EQ(status, c.status) << label;
+    EXPECT_EQ(archive_block.size, c.kind == NameCase::kArchive ? 5u : 0u) << label;
+    EXPECT_EQ(setup_block.size, c.kind == NameCase::kSetup ? 5u : 0u) << label;
+    if (c.kind == NameCase::kArchive) {
+      EXPECT_EQ(std::wstring(archive_name.units), c.name);
+    }
+    if (c.kind == NameCase::kSetup) {
+      EXPECT_EQ(std::wstring(setup_name.units), c.name);
+    }
+  }
+}
+
+TEST(PayloadResourceCollectorTest, SecondOfAKindIsRefusedAndTheFirstKept) {
+  PathBuffer archive_name;
+  MemoryBlock archive_block;
+  PathBuffer setup_name;
+  MemoryBlock setup_block;
+  uint32_t status = 0;
+  PayloadResourceCollector collector(archive_name, archive_block, setup_name, setup_block, status);
+  static const char first[] = "first";
+  static const char second[] = "second";
+
+  EXPECT_TRUE(collector.VisitResource(L"SETUP.A", MemoryBlock{first, 5}));
+  EXPECT_FALSE(collector.VisitResource(L"SETUP.B", MemoryBlock{second, 6}));
+  EXPECT_EQ(status, static_cast<uint32_t>(ERROR_TOO_MANY_NAMES));
+  EXPECT_EQ(std::wstring(setup_name.units), L"SETUP.A");
+  EXPECT_EQ(setup_block.data, first);
+}
+
+// One fixture installer per row. A null path name means the output path stays empty; an empty one
+// means it names the scratch directory itself. files lists what the scratch directory must hold
+// afterwards, each with the fixture file whose bytes it must have.
+struct ExtractionCase {
+  const wchar_t* fixture;
+  uint32_t exit_code;
+  uint32_t windows_error;
+  const wchar_t* archive_type;
+  const wchar_t* setup_type;
+  const wchar_t* archive_path_name;
+  const wchar_t* setup_path_name;
+  std::vector<std::pair<std::wstring, const wchar_t*>> files;
+};
+
+class ExtractPayloadResourcesTest : public testing::TestWithParam<ExtractionCase> {};
+
+TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
+  const ExtractionCase& c = GetParam();
+  LoadedModule module = LoadFixture(c.fixture);
+  ASSERT_TRUE(module) << "fixture not loaded, error " << GetLastError();
+
+  // The scratch directory sits alone in its parent, so a file written outside it shows up there.
+  TemporaryDirectory parent(L"extract");
+  const std::wstring scratch_text = parent / L"QV_00000.tmp\\";
+  ASSERT_TRUE(CreateDirectoryW(scratch_text.c_str(), nullptr));
+  PathBuffer scratch;
+  ASSERT_TRUE(BoundedCopy(scratch, scratch_text.c_str()));
+
+  PathBuffer setup_path;
+  ResourceTypeBuffer setup_type;
+  PathBuffer archive_path;
+  ResourceTypeBuffer archive_type;
+  const ExitOutcome outcome =
+      ExtractPayloadResources(module.get(), scratch, setup_path, setup_type, archive_path, archive_type);
+
+  EXPECT_EQ(outcome.exit_code, c.exit_code);
+  EXPECT_EQ(outcome.windows_error, c.windows_error);
+  EXPECT_EQ(std::wstring(archive_type.units), c.archive_type);
+  EXPECT_EQ(std::wstring(setup_type.units), c.setup_type);
+  auto expected_path = [&](const wchar_t* name) { return name == nullptr ? std::wstring() : scratch_text + name; };
+  EXPECT_EQ(std::wstring(archive_path.units), expected_path(c.archive_path_name));
+  EXPECT_EQ(std::wstring(setup_path.units), expected_path(c.setup_path_name));
+
+  EXPECT_EQ(ListDirectory(parent.Path()), Names{L"QV_00000.tmp"});
+  Names expected_names;
+  for (const auto& [name, source] : c.files) {
+    expected_names.push_back(name);
+    EXPECT_EQ(ReadFileBytes(scratch_text + name), FixtureBytes(source)) << Narrow(name);
+  }
+  EXPECT_EQ(ListDirectory(scratch_text), expected_names);
+}
+
+const std::vector<std::pair<std::wstring, const wchar_t*>> kArchiveAndSetup = {
+    {L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"setup.exe", L"setup.bin"}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, ExtractPayloadResourcesTest,
+    testing::Values(
+        // The cabinet is expanded into setup.exe and then deleted.
+        ExtractionCase{L"payload_standard.exe", 0, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe", kArchiveAndSetup},
+        // A plain setup program is written as setup.exe whatever its name; an archive of another
+        // type is written unchanged.
+        ExtractionCase{L"payload_plain_setup.exe", 0, 0, L"BL", L"BN", L"DRELIX.DATA", L"setup.exe",
+                       {{L"DRELIX.DATA", L"archive.bin"}, {L"setup.exe", L"setup.bin"}}},
+        // A patch keeps its own name; the driver turns it into setup.exe later.
+        ExtractionCase{L"payload_patch_setup.exe", 0, 0, L"B7", L"B7", L"DRELIX.PACKED.7Z", L"SETUP.PATCH",
+                       {{L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"SETUP.PATCH", L"setup.bin"}}},
+        ExtractionCase{L"payload_integer_ids.exe", 0, 0, L"B7", L"BN", L"DRELIX.PACKED.7Z", L"setup.exe",
+                       kArchiveAndSetup},
+        // A failed pass decides the code by whether the archive was found in an earlier pass.
+        ExtractionCase{L"payload_truncated_prefix.exe", 115, ERROR_INVALID_DATA, L"B7", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_preceded_prefix.exe", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_second_archive_same_type.exe", 112, ERROR_TOO_MANY_NAMES, L"", L"", nullptr, nullptr,
+                       {}},
+        ExtractionCase{L"payload_second_archive_later_type.exe", 115, ERROR_TOO_MANY_NAMES, L"B7", L"", nullptr,
+                       nullptr, {}},
+        ExtractionCase{L"payload_name_too_long.dll", 112, ERROR_FILENAME_EXCED_RANGE, L"", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_unsafe_name.exe", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
+        // Missing resources are found out before anything is written.
+        ExtractionCase{L"installer_stub.exe", 112, ERROR_FILE_NOT_FOUND, L"", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_archive_only.exe", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_zero_length.exe", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
+        // A 256-character name is a valid name, but the path to it does not fit: the path is left
+        // as the scratch directory and nothing is written.
+        ExtractionCase{L"payload_name_fills_path.exe", 108, 0, L"B7", L"BN", L"", nullptr, {}},
+        // The cabinet is written to the expansion target, which cannot then be opened for writing:
+        // no setup program remains, and the path names where it would have been.
+        ExtractionCase{L"payload_cabinet_named_setup_exe.exe", 115, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe",
+                       {{L"DRELIX.PACKED.7Z", L"archive.bin"}}}),
+    [](const testing::TestParamInfo<ExtractionCase>& info) {
+      const std::string name = Narrow(info.param.fixture);
+      return name.substr(0, name.find('.'));
+    });
+
+}  // namespace
