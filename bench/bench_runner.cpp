@@ -36,7 +36,7 @@ struct BenchCase {
 
 struct RunResult {
   bool started = false;
-  DWORD exit_code = 0;
+  DWORD exit_code = 0;  // the start's Windows error when it did not start
   double seconds = 0;
 };
 
@@ -95,7 +95,7 @@ RunResult Run(BenchCase& bench_case, bool watch_memory) {
   QueryPerformanceCounter(&start);
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process)) {
-    return {};
+    return {false, GetLastError(), 0};
   }
   if (watch_memory) {
     while (WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) SampleMemory(process.hProcess, bench_case);
@@ -116,7 +116,7 @@ bool Check(const BenchCase& bench_case, const RunResult& result) {
   if (result.started && result.exit_code == bench_case.expected_exit_code) return true;
   std::fprintf(stderr, "bench_runner: %s (%s, %llu bytes) %s %lu, expected %lu\n", bench_case.contender.c_str(),
                bench_case.group.c_str(), bench_case.size, result.started ? "exited with" : "did not start, error",
-               result.started ? result.exit_code : GetLastError(), bench_case.expected_exit_code);
+               result.exit_code, bench_case.expected_exit_code);
   return false;
 }
 
@@ -155,6 +155,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < warm_up_runs; ++run) {
     for (BenchCase& bench_case : cases) all_passed = Check(bench_case, Run(bench_case, false)) && all_passed;
   }
+  if (!all_passed) return 1;  // timing a contender that does not do its job would mean nothing
 
   std::ofstream runs(argv[4]);
   runs << "round,group,contender,size_bytes,seconds,exit_code\n";

@@ -42,6 +42,8 @@ wineserver -w 2>/dev/null || true
 taskset -c "$cpu" wineserver -p
 taskset -c "$cpu" wine cmd /c exit 0 </dev/null >/dev/null 2>&1
 
+# What an interrupted earlier run left would read as left behind by this one.
+find "$bench/run" -mindepth 1 -type d -exec rm -rf {} +
 echo "Running on core $cpu: $warm_up warm-up runs, then $rounds rounds of every case"
 # Wine reports, for each run from drive Z:, that the root's volume label cannot be read: noise here.
 status=0
