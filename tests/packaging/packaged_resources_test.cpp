@@ -1,0 +1,112 @@
+// What add_bootstrap_installer puts into an installer, read back from the built files: the payload
+// resources by type and name with their bytes, the previous version, and that the extraction takes
+// the result as a valid payload.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "payload/payload_extraction.h"
+#include "support/test_files.h"
+
+namespace {
+
+using Names = std::vector<std::wstring>;
+
+struct ModuleRelease {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
+
+std::string Fixture(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
+
+std::string ResourceBytes(HMODULE module, const wchar_t* type, const wchar_t* name) {
+  HRSRC resource = FindResourceW(module, name, type);
+  if (resource == nullptr) return "(missing)";
+  const auto* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+  return std::string(data, SizeofResource(module, resource));
+}
+
+BOOL CALLBACK CollectName(HMODULE, LPCWSTR type, LPWSTR name, LONG_PTR value) {
+  auto* names = reinterpret_cast<Names*>(value);
+  names->push_back(std::wstring(type) + L"/" + (IS_INTRESOURCE(name) ? L"#" : std::wstring(name)));
+  return TRUE;
+}
+
+Names PayloadResourceNames(HMODULE module) {
+  Names names;
+  for (const wchar_t* type : {L"B7", L"BL", L"BN"}) EnumResourceNamesW(module, type, CollectName, reinterpret_cast<LONG_PTR>(&names));
+  return names;
+}
+
+struct PackagedCase {
+  const wchar_t* file_name;
+  Names resources;
+  const wchar_t* setup_resource;  // type/name of the setup resource
+  bool setup_is_cabinet;
+  std::string previous_version;  // RCDATA 1, or "(missing)"
+  const wchar_t* archive_type;
+  const wchar_t* setup_type;
+  Names extracted;
+};
+
+class PackagedInstallerTest : public testing::TestWithParam<PackagedCase> {};
+
+TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
+  const PackagedCase& c = GetParam();
+  LoadedModule module(LoadLibraryExW((ProgramDirectory() + c.file_name).c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(module) << "error " << GetLastError();
+
+  EXPECT_EQ(PayloadResourceNames(module.get()), c.resources);
+  const std::wstring archive = c.resources[0];
+  const size_t slash = archive.find(L'/');
+  EXPECT_EQ(ResourceBytes(module.get(), archive.substr(0, slash).c_str(), archive.substr(slash + 1).c_str()),
+            Fixture(L"archive.bin"));
+  const std::wstring setup = c.setup_resource;
+  const std::string setup_bytes =
+      ResourceBytes(module.get(), setup.substr(0, 2).c_str(), setup.substr(3).c_str());
+  if (c.setup_is_cabinet) {
+    EXPECT_EQ(setup_bytes.substr(0, 4), "MSCF");
+  } else {
+    EXPECT_EQ(setup_bytes, Fixture(L"setup.bin"));
+  }
+  EXPECT_EQ(ResourceBytes(module.get(), RT_RCDATA, MAKEINTRESOURCEW(1)), c.previous_version);
+
+  TemporaryDirectory scratch(L"packaged");
+  PathBuffer scratch_path;
+  ASSERT_TRUE(BoundedCopy(scratch_path, scratch.Path().c_str()));
+  PathBuffer setup_path;
+  ResourceTypeBuffer setup_type;
+  PathBuffer archive_path;
+  ResourceTypeBuffer archive_type;
+  const ExitOutcome outcome =
+      ExtractPayloadResources(module.get(), scratch_path, setup_path, setup_type, archive_path, archive_type);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.windows_error, 0u);
+  EXPECT_EQ(std::wstring(archive_type.units), c.archive_type);
+  EXPECT_EQ(std::wstring(setup_type.units), c.setup_type);
+  EXPECT_EQ(ListDirectory(scratch.Path()), c.extracted);
+  EXPECT_EQ(ReadFileBytes(setup_path.units), Fixture(L"setup.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, PackagedInstallerTest,
+    testing::Values(
+        // The defaults: a 7z archive and a cabinet that expands into setup.exe.
+        PackagedCase{L"packaged_cabinet.exe", {L"B7/DRELIX.PACKED.7Z", L"BL/SETUP.EX_"}, L"BL/SETUP.EX_", true,
+                     "(missing)", L"B7", L"BL", {L"DRELIX.PACKED.7Z", L"setup.exe"}},
+        // Names are stored upper-cased, whatever case they were given in.
+        PackagedCase{L"packaged_plain.exe", {L"BN/DRELIX.DATA", L"BN/SETUP.EXE"}, L"BN/SETUP.EXE", false,
+                     "(missing)", L"BN", L"BN", {L"DRELIX.DATA", L"setup.exe"}},
+        // A patch is a second "B7" resource; the previous version is UTF-16 with its terminator.
+        PackagedCase{L"packaged_patch_renamed.exe", {L"B7/DRELIX.PACKED.7Z", L"B7/SETUP.DELTA"}, L"B7/SETUP.DELTA",
+                     false, std::string("1\0.\0" "2\0.\0" "3\0.\0" "4\0\0\0", 16), L"B7", L"B7",
+                     {L"DRELIX.PACKED.7Z", L"SETUP.DELTA"}}),
+    [](const testing::TestParamInfo<PackagedCase>& info) {
+      std::string name = Narrow(info.param.file_name);
+      return name.substr(0, name.find('.'));
+    });
+
+}  // namespace
