@@ -26,6 +26,7 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <optional>
 #include <string>
 
 #include "setup_delta.h"
@@ -111,19 +112,22 @@ std::wstring AfterLastBackslash(const std::wstring& path) {
 }
 
 // The switches this program reads, as "--name=value" after the shell's splitting removed the quotes.
+// The installer writes its own switches first and the arguments it passes on after them, so the
+// first occurrence of a switch counts: a passed-on argument cannot redirect what the installer fixed.
 struct Switches {
-  std::wstring install_archive;
+  enum class Mode { record_only, install, rebuild };
+  Mode mode = Mode::record_only;  // from the first switch that names one
+  std::optional<std::wstring> install_archive;
   bool archive_compressed = false;
-  std::wstring previous_version;
-  bool has_previous_version = false;
-  std::wstring update_setup_exe;
-  std::wstring new_setup_exe;
+  std::optional<std::wstring> previous_version;
+  std::optional<std::wstring> update_setup_exe;
+  std::optional<std::wstring> new_setup_exe;
   bool system_level = false;
 };
 
-bool TakeValue(const wchar_t* argument, const wchar_t* name, std::wstring& value) {
+bool TakeFirstValue(const wchar_t* argument, const wchar_t* name, std::optional<std::wstring>& value) {
   const size_t length = std::wcslen(name);
-  if (_wcsnicmp(argument, name, length) != 0 || argument[length] != L'=') return false;
+  if (value || _wcsnicmp(argument, name, length) != 0 || argument[length] != L'=') return false;
   value = argument + length + 1;
   return true;
 }
@@ -135,22 +139,29 @@ Switches ReadSwitches() {
   if (arguments == nullptr) return switches;
   for (int index = 1; index < count; ++index) {
     const wchar_t* argument = arguments[index];
-    if (TakeValue(argument, L"--install-archive", switches.install_archive)) switches.archive_compressed = true;
-    if (TakeValue(argument, L"--uncompressed-archive", switches.install_archive)) switches.archive_compressed = false;
-    if (TakeValue(argument, L"--previous-version", switches.previous_version)) switches.has_previous_version = true;
-    static_cast<void>(TakeValue(argument, L"--update-setup-exe", switches.update_setup_exe));
-    static_cast<void>(TakeValue(argument, L"--new-setup-exe", switches.new_setup_exe));
+    Switches::Mode named = Switches::Mode::record_only;
+    if (TakeFirstValue(argument, L"--install-archive", switches.install_archive)) {
+      switches.archive_compressed = true;
+      named = Switches::Mode::install;
+    }
+    if (TakeFirstValue(argument, L"--uncompressed-archive", switches.install_archive)) named = Switches::Mode::install;
+    if (TakeFirstValue(argument, L"--update-setup-exe", switches.update_setup_exe) ||
+        TakeFirstValue(argument, L"--new-setup-exe", switches.new_setup_exe)) {
+      named = Switches::Mode::rebuild;
+    }
+    static_cast<void>(TakeFirstValue(argument, L"--previous-version", switches.previous_version));
     if (_wcsicmp(argument, L"--system-level") == 0) switches.system_level = true;
+    if (switches.mode == Switches::Mode::record_only) switches.mode = named;
   }
   LocalFree(arguments);
   return switches;
 }
 
 DWORD RebuildSetup(const Switches& switches) {
-  if (switches.update_setup_exe.empty() || switches.new_setup_exe.empty()) return SAMPLE_SETUP_BAD_SWITCHES;
+  if (!switches.update_setup_exe || !switches.new_setup_exe) return SAMPLE_SETUP_BAD_SWITCHES;
   std::string own_program;
   std::string delta;
-  if (!ReadWholeFile(OwnPath(), own_program) || !ReadWholeFile(switches.update_setup_exe, delta)) {
+  if (!ReadWholeFile(OwnPath(), own_program) || !ReadWholeFile(*switches.update_setup_exe, delta)) {
     return SAMPLE_SETUP_READ_FAILED;
   }
   std::string new_program;
@@ -162,7 +173,7 @@ DWORD RebuildSetup(const Switches& switches) {
     case DeltaResult::applied:
       break;
   }
-  return WriteWholeFile(switches.new_setup_exe, new_program) ? 0 : SAMPLE_SETUP_WRITE_FAILED;
+  return WriteWholeFile(*switches.new_setup_exe, new_program) ? 0 : SAMPLE_SETUP_WRITE_FAILED;
 }
 
 bool CreateDirectories(const std::wstring& directory) {
@@ -189,7 +200,8 @@ bool RegisterSetup(bool machine_wide, const std::wstring& installed_setup) {
 // An update replaces the version it was made for: once the new version is registered, the previous
 // version's directory goes. Only a plain version name is taken, never a path.
 void RemovePreviousVersion(const std::wstring& product_directory, const Switches& switches) {
-  const std::wstring& previous = switches.previous_version;
+  if (!switches.previous_version) return;
+  const std::wstring& previous = *switches.previous_version;
   if (previous.empty() || previous == kVersion || previous == L"." || previous == L".." ||
       previous.find_first_of(L"\\/:*?") != std::wstring::npos) {
     return;
@@ -217,20 +229,21 @@ DWORD InstallProduct(const Switches& switches) {
   const std::wstring product_directory = root + L"\\Zarvelo\\Drelix\\";
   const std::wstring directory = product_directory + kVersion + L"\\";
   const std::wstring installed_setup = directory + L"setup.exe";
-  const std::wstring archive_name = AfterLastBackslash(switches.install_archive);
+  const std::wstring& archive = *switches.install_archive;
+  const std::wstring archive_name = AfterLastBackslash(archive);
 
   const std::string summary =
       "product=Drelix\n"
       "version=" + Utf8(kVersion) + "\n" +
       "install_directory=" + Utf8(directory) + "\n" +
       "level=" + (machine_wide ? "machine-wide" : "per-user") + "\n" +
-      "archive_received=" + Utf8(switches.install_archive) + "\n" +
+      "archive_received=" + Utf8(archive) + "\n" +
       "archive_form=" + (switches.archive_compressed ? "compressed" : "uncompressed") + "\n" +
-      "previous_version_received=" + (switches.has_previous_version ? Utf8(switches.previous_version) : "(none)") +
+      "previous_version_received=" + (switches.previous_version ? Utf8(*switches.previous_version) : "(none)") +
       "\n" + "command_line=" + Utf8(GetCommandLineW()) + "\n";
 
   if (!CreateDirectories(directory) ||
-      !CopyFileW(switches.install_archive.c_str(), (directory + archive_name).c_str(), FALSE) ||
+      !CopyFileW(archive.c_str(), (directory + archive_name).c_str(), FALSE) ||
       !CopyFileW(OwnPath().c_str(), installed_setup.c_str(), FALSE) ||
       !WriteWholeFile(directory + L"install-info.txt", summary) || !RegisterSetup(machine_wide, installed_setup)) {
     return SAMPLE_SETUP_INSTALL_FAILED;
@@ -249,10 +262,7 @@ int wmain() {
 
   const Switches switches = ReadSwitches();
   DWORD result = 0;
-  if (!switches.update_setup_exe.empty() || !switches.new_setup_exe.empty()) {
-    result = RebuildSetup(switches);
-  } else if (!switches.install_archive.empty()) {
-    result = InstallProduct(switches);
-  }
+  if (switches.mode == Switches::Mode::rebuild) result = RebuildSetup(switches);
+  if (switches.mode == Switches::Mode::install) result = InstallProduct(switches);
   ExitProcess(result);
 }

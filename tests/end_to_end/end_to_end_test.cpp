@@ -155,14 +155,18 @@ TEST_F(EndToEndTest, PatchInstallerUpdatesTheInstalledProduct) {
   ASSERT_EQ(Run(Place(L"demo_installer.exe")), 0u);
   const std::wstring version1 = InstallDirectory(per_user_, kVersion1) + L"setup.exe";
 
-  ASSERT_EQ(Run(Place(L"patch_installer.exe")), 0u);
+  // Both runs get the installer's own arguments after the switches it fixes, which they keep.
+  const std::wstring elsewhere = home_ / L"elsewhere.exe";
+  ASSERT_EQ(Run(Place(L"patch_installer.exe"), L" --new-setup-exe=\"" + elsewhere + L"\""), 0u);
+  const std::string passed_on = " --new-setup-exe=\"" + Narrow(elsewhere) + "\"";
   const std::vector<std::string> lines = Recorded();
   ASSERT_EQ(lines.size(), 3u) << "install, patch run, install";
   const std::string scratch = ScratchOf(lines[2]);
   EXPECT_EQ(lines[1], "\"" + Narrow(version1) + "\" --update-setup-exe=\"" + scratch + "SETUP.PATCH\" --new-setup-exe=\"" +
-                          scratch + "setup.exe\"");
+                          scratch + "setup.exe\"" + passed_on);
   EXPECT_EQ(lines[2], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
-                          "DRELIX.PACKED.7Z\" --previous-version=\"" + Narrow(kVersion1) + "\"");
+                          "DRELIX.PACKED.7Z\" --previous-version=\"" + Narrow(kVersion1) + "\"" + passed_on);
+  EXPECT_FALSE(PathExists(elsewhere));
 
   const std::wstring installed = InstallDirectory(per_user_, kVersion2);
   EXPECT_EQ(ReadFileBytes(installed + L"setup.exe"), ReadFileBytes(ProgramDirectory() + L"sample_setup_v2.exe"));
