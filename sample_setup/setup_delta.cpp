@@ -138,8 +138,8 @@ DeltaResult ApplyDelta(const std::string& old_program, const std::string& delta,
     return DeltaResult::made_for_another_program;
   }
 
+  // Nothing is reserved from the recorded size: a damaged size must not become a huge allocation.
   std::string result;
-  result.reserve(new_size);
   while (position < delta.size()) {
     const char operation = delta[position++];
     uint64_t first = 0;
