@@ -81,7 +81,9 @@ TEST_F(CabinetExpansionTest, FirstFileIsWrittenToTheTargetWhateverItsName) {
 
 TEST_F(CabinetExpansionTest, FailureLeavesNoTarget) {
   Cabinet continued(Fixture(L"setup_exe.cab"));
-  continued.SetFirstFolderIndex(0xFFFD);  // continued from a previous cabinet
+  // Continued from a previous cabinet: FDI either refuses such a cabinet or notifies a partial
+  // file; either way nothing may be created.
+  continued.SetFirstFolderIndex(0xFFFD);
   Cabinet empty(Fixture(L"setup_exe.cab"));
   empty.SetFileCount(0);
   const struct {
