@@ -63,9 +63,10 @@ function(_bootstrap_check_name role name prefix)
   if(NOT position EQUAL 0)
     message(FATAL_ERROR "add_bootstrap_installer: ${role} \"${name}\" must begin with \"${prefix}\"")
   endif()
-  if(NOT name MATCHES "^[A-Za-z0-9._+~-]+$")
+  # Windows drops a trailing dot from a file name, which would make "SETUP.EXE." name "setup.exe".
+  if(NOT name MATCHES "^[A-Za-z0-9._+~-]+$" OR name MATCHES "\\.$")
     message(FATAL_ERROR "add_bootstrap_installer: ${role} \"${name}\" must be a plain file name made of "
-                        "letters, digits and . _ + ~ -")
+                        "letters, digits and . _ + ~ -, not ending in a dot")
   endif()
 endfunction()
 
