@@ -25,7 +25,8 @@
 # names in upper case, so the files in the scratch directory get upper-case names.
 #
 # The payload data is copied once by the resource compiler and once by the linker, and never read
-# into memory by this script, so a payload of hundreds of megabytes packages in seconds.
+# into memory by this script, so a payload of hundreds of megabytes packages in seconds; the linker
+# holds about twice the payload in memory.
 
 # Run as a script by the build: refuses an empty or oversized payload file.
 if(CMAKE_SCRIPT_MODE_FILE AND DEFINED BOOTSTRAP_PAYLOAD_FILE)
@@ -52,11 +53,9 @@ find_program(GCAB_EXECUTABLE gcab)
 # The run-time rules for a payload resource name, and what the resource script can carry unquoted
 # (windres joins adjacent quoted strings, so names are written bare).
 function(_bootstrap_check_name role name prefix)
-  # The installer takes up to 259 characters, but GNU ld drops the whole payload, with no more than
-  # a warning, when it merges a resource section holding a name longer than 256.
   string(LENGTH "${name}" length)
-  if(length GREATER 256)
-    message(FATAL_ERROR "add_bootstrap_installer: ${role} \"${name}\" is longer than 256 characters")
+  if(length GREATER 259)
+    message(FATAL_ERROR "add_bootstrap_installer: ${role} \"${name}\" is longer than 259 characters")
   endif()
   string(TOLOWER "${name}" lower_name)
   string(FIND "${lower_name}" "${prefix}" position)
@@ -165,7 +164,8 @@ function(add_bootstrap_installer target)
     list(APPEND stamps ${setup_resource})
   endif()
 
-  set(script "// Payload of ${target}, made by add_bootstrap_installer.\n")
+  set(script "// Payload of ${target}, made by add_bootstrap_installer, after the common resources.\n")
+  string(APPEND script "#include \"installer.rc\"\n")
   string(APPEND script "LANGUAGE 9, 1  // English (United States), 1033\n")
   string(APPEND script "${ARG_ARCHIVE_NAME} ${ARG_ARCHIVE_TYPE} \"${archive}\"\n")
   string(APPEND script "${ARG_SETUP_NAME} ${setup_type} \"${setup_resource}\"\n")
@@ -182,4 +182,10 @@ function(add_bootstrap_installer target)
   else()
     add_installer_executable(${target} RESOURCE_SCRIPTS ${work}/payload.rc)
   endif()
+  # The payload script already holds the common resources, so the image gets one resource object:
+  # when GNU ld merges two, it holds the payload in memory four times over instead of twice, and it
+  # drops every resource, with only a warning, once a name is longer than 256 characters.
+  get_target_property(sources ${target} SOURCES)
+  list(FILTER sources EXCLUDE REGEX "/installer\\.rc$")
+  set_property(TARGET ${target} PROPERTY SOURCES ${sources})
 endfunction()

@@ -109,4 +109,13 @@ INSTANTIATE_TEST_SUITE_P(
       return name.substr(0, name.find('.'));
     });
 
+TEST(PackagedInstallerLongNameTest, NameOf259CharactersKeepsThePayload) {
+  LoadedModule module(LoadLibraryExW((ProgramDirectory() + L"packaged_long_name.exe").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(module) << "error " << GetLastError();
+  const std::wstring name = L"DRELIX" + std::wstring(253, L'A');
+  EXPECT_EQ(PayloadResourceNames(module.get()), (Names{L"B7/" + name, L"BN/SETUP.EXE"}));
+  EXPECT_EQ(ResourceBytes(module.get(), L"B7", name.c_str()), Fixture(L"archive.bin"));
+}
+
 }  // namespace
