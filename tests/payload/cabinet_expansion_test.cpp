@@ -1,12 +1,14 @@
 // Cabinet expansion through the system's cabinet.dll: cabinets made with gcab at build time, some
 // with a header field changed here to give the shapes gcab does not make. The real FDI of the
-// platform does the work; only the creation time, which Wine does not apply, is read from the call
-// that hands it over.
+// platform does the work. Two imports are redirected, each in one test: SetFileInformationByHandle,
+// to read the creation time that Wine accepts but does not apply, and WriteFile, to fail writes in
+// the middle of a copy.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "payload/cabinet_expansion.h"
