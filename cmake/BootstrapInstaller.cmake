@@ -4,7 +4,8 @@
 #   add_bootstrap_installer(<target> ARCHIVE <file> SETUP <file>
 #                           [ARCHIVE_NAME <name>] [ARCHIVE_TYPE B7|BL|BN]
 #                           [SETUP_FORM CABINET|PLAIN|PATCH] [SETUP_NAME <name>]
-#                           [PREVIOUS_VERSION <text>] [OUTPUT_NAME <name>])
+#                           [PREVIOUS_VERSION <text>] [OUTPUT_NAME <name>]
+#                           [CERTIFICATE <file> KEY <file>])
 #
 # ARCHIVE is stored unchanged under ARCHIVE_NAME (default "DRELIX.PACKED.7Z") with resource type
 # ARCHIVE_TYPE (default "B7", a 7z archive; "BL" and "BN" hand it to setup as uncompressed).
@@ -16,6 +17,9 @@
 #   PATCH              SETUP is a patch that the installed setup program turns into the new one;
 #                      resource type "B7" under SETUP_NAME (default "SETUP.PATCH").
 # PREVIOUS_VERSION becomes RCDATA resource 1, UTF-16 with its terminator.
+# CERTIFICATE (PEM or DER, with its chain) and KEY (an unencrypted private key) sign the linked
+# installer with osslsigncode (Authenticode, SHA-256). The signature covers the whole image, payload
+# included.
 # Relative ARCHIVE and SETUP paths are taken from the current source directory. Either may be made by
 # the build itself: give the path of a custom command's output, or a generator expression such as
 # $<TARGET_FILE:my_setup>.
@@ -49,6 +53,7 @@ endif()
 
 set(BOOTSTRAP_INSTALLER_SCRIPT ${CMAKE_CURRENT_LIST_FILE})
 find_program(GCAB_EXECUTABLE gcab)
+find_program(OSSLSIGNCODE_EXECUTABLE osslsigncode)
 
 # The run-time rules for a payload resource name, and what the resource script can carry unquoted
 # (windres joins adjacent quoted strings, so names are written bare).
@@ -71,7 +76,7 @@ endfunction()
 
 function(add_bootstrap_installer target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME" "")
+    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY" "")
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "add_bootstrap_installer: unknown arguments: ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -188,4 +193,29 @@ function(add_bootstrap_installer target)
   get_target_property(sources ${target} SOURCES)
   list(FILTER sources EXCLUDE REGEX "/installer\\.rc$")
   set_property(TARGET ${target} PROPERTY SOURCES ${sources})
+
+  if(ARG_CERTIFICATE OR ARG_KEY)
+    if(NOT ARG_CERTIFICATE OR NOT ARG_KEY)
+      message(FATAL_ERROR "add_bootstrap_installer(${target}): signing needs both CERTIFICATE and KEY")
+    endif()
+    if(NOT OSSLSIGNCODE_EXECUTABLE)
+      message(FATAL_ERROR "add_bootstrap_installer(${target}): signing needs osslsigncode (apt-get install osslsigncode)")
+    endif()
+    foreach(role IN ITEMS CERTIFICATE KEY)
+      if(NOT IS_ABSOLUTE "${ARG_${role}}")
+        set(ARG_${role} "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_${role}}")
+      endif()
+    endforeach()
+    # Signed into a second file and renamed over the first, so a failed signing leaves no file that
+    # looks signed; the link is redone on the next build.
+    set(signed $<TARGET_FILE:${target}>.signed)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E rm -f ${signed}
+      COMMAND ${OSSLSIGNCODE_EXECUTABLE} sign -certs ${ARG_CERTIFICATE} -key ${ARG_KEY} -h sha256
+              -n "Drelix installer" -in $<TARGET_FILE:${target}> -out ${signed}
+      COMMAND ${CMAKE_COMMAND} -E rename ${signed} $<TARGET_FILE:${target}>
+      COMMENT "Signing ${target}"
+      VERBATIM)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${ARG_CERTIFICATE} ${ARG_KEY})
+  endif()
 endfunction()
