@@ -60,13 +60,19 @@ void AppendRecord(const std::wstring& record_path) {
                              "current_directory=" + Utf8(directory) + "\n" +
                              "HalvexUpdateIsMachine=" + Utf8(EnvironmentValue(L"HalvexUpdateIsMachine", L"(unset)")) +
                              "\n";
-  // Several installers may run at once: appending through FILE_APPEND_DATA keeps each record whole.
+  // Several installers may run at once. Appending through FILE_APPEND_DATA is atomic on Windows but
+  // not everywhere Wine runs, so the appends also take turns on a named mutex.
+  HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\\ZarveloSampleSetupRecord");
+  const bool have_turn = turn != nullptr && WaitForSingleObject(turn, 30000) != WAIT_TIMEOUT;
   HANDLE file = CreateFileW(record_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-  CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  if (have_turn) ReleaseMutex(turn);
+  if (turn != nullptr) CloseHandle(turn);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {

@@ -8,6 +8,7 @@
 // (%LOCALAPPDATA% and SAMPLE_SETUP_PROGRAM_FILES) at directories of its own. The registry values the runs write are put back afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <thread>
@@ -288,6 +289,31 @@ TEST_F(EndToEndTest, PatchRunThatBuildsNothingLeavesTheInstallRunWithoutAProgram
   EXPECT_TRUE(ScratchDirectories().empty());
 }
 
+TEST_F(EndToEndTest, NewSetupPathThatDoesNotFitEndsTheRunWith108AndKeepsWhatWasUnpacked) {
+  // An executable directory of 239 units gives a scratch directory of 252: the archive "DRELIX" (258)
+  // and the patch "SETUP" (257) fit, the "setup.exe" (261) that the patch run would write does not.
+  std::wstring directory = home_.Path();
+  while (directory.size() < 239) {
+    const size_t remaining = 239 - directory.size();
+    directory += std::wstring(remaining <= 101 ? remaining - 1 : std::min<size_t>(100, remaining - 3), L'd') + L"\\";
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
+  }
+  ASSERT_EQ(directory.size(), 239u);
+  const std::wstring installer = directory + L"i.exe";  // its own path must stay within 259 units too
+  ASSERT_TRUE(CopyFileTo(ProgramDirectory() + L"short_names_patch_installer.exe", installer));
+  RegisterFakeInstall(ProgramDirectory() + L"sample_setup.exe", L"setup.exe");
+
+  EXPECT_EQ(Run(installer), EXIT_PATH_TOO_LONG);
+  EXPECT_TRUE(Recorded().empty()) << "neither the patch run nor the install run happens";
+  std::vector<std::wstring> scratch;
+  for (const std::wstring& name : ListDirectory(directory)) {
+    if (name.rfind(L"QV_", 0) == 0) scratch.push_back(directory + name + L"\\");
+  }
+  ASSERT_EQ(scratch.size(), 1u);
+  EXPECT_EQ(scratch[0].size(), 252u);
+  EXPECT_EQ(ListDirectory(scratch[0]), (std::vector<std::wstring>{L"DRELIX", L"SETUP"})) << "no clean-up runs";
+}
+
 TEST_F(EndToEndTest, SetupThatIsNotAProgramGives124) {
   EXPECT_EQ(Run(Place(L"not_a_program_installer.exe")), EXIT_SETUP_RUN_START_FAILED);
   EXPECT_TRUE(ScratchDirectories().empty());
@@ -314,8 +340,10 @@ TEST_F(EndToEndTest, TwentyInstallersStartedAtOnceBesideOneExecutable) {
     EXPECT_TRUE(results[index].started) << index;
     EXPECT_EQ(results[index].exit_code, 0u) << index;
   }
+  const std::vector<std::string> lines = Recorded();
+  EXPECT_EQ(lines.size(), static_cast<size_t>(kRuns)) << "every run's setup program recorded its command line";
   std::set<std::string> scratch;
-  for (const std::string& line : Recorded()) scratch.insert(ScratchOf(line));
+  for (const std::string& line : lines) scratch.insert(ScratchOf(line));
   EXPECT_EQ(scratch.size(), static_cast<size_t>(kRuns)) << "each run unpacks into a directory of its own";
   EXPECT_EQ(ListDirectory(home_.Path()), std::vector<std::wstring>{L"demo_installer.exe"});
 }
