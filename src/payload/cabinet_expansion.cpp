@@ -20,7 +20,9 @@ constinit HMODULE cabinet_module = nullptr;
 // can be picked up.
 HMODULE LoadCabinetLibrary() noexcept {
   if (cabinet_module != nullptr) return cabinet_module;
-  static constexpr const wchar_t* kCandidates[] = {
+  // Inline texts rather than pointers: a table of pointers would need relocations and a writable
+  // data section of its own in the image.
+  static constexpr wchar_t kCandidates[][36] = {
       L"%WINDIR%\\system32\\cabinet.dll",
       L"%SYSTEMROOT%\\system32\\cabinet.dll",
       L"C:\\Windows\\system32\\cabinet.dll",
