@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -81,6 +82,22 @@ TEST_F(InstallerImageTest, IsA64BitWindowsGuiProgramForVersion10WithAslrAndNx) {
   EXPECT_EQ(nt->FileHeader.TimeDateStamp, 0u);
   // The loader maps resources straight from the file only with page-sized file alignment.
   EXPECT_EQ(nt->OptionalHeader.FileAlignment, 4096u);
+}
+
+// Code and data are what the installer itself costs; imports, resources and relocations are the
+// platform's bookkeeping and grow with the payload.
+TEST_F(InstallerImageTest, StaysWithin32KiBOfWhich16KiBCodeAndData) {
+  const IMAGE_NT_HEADERS64* nt = image_.Headers();
+  ASSERT_NE(nt, nullptr);
+  EXPECT_LE(image_.Bytes().size(), 32u * 1024);
+  uint64_t code_and_data = 0;
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
+    const std::string name(reinterpret_cast<const char*>(section->Name),
+                           strnlen(reinterpret_cast<const char*>(section->Name), IMAGE_SIZEOF_SHORT_NAME));
+    if (name != ".idata" && name != ".rsrc" && name != ".reloc") code_and_data += section->Misc.VirtualSize;
+  }
+  EXPECT_LE(code_and_data, 16u * 1024);
 }
 
 TEST_F(InstallerImageTest, LinkingTheSameInputsTwiceGivesTheSameBytes) {
