@@ -35,6 +35,16 @@ struct NameCase {
   uint32_t status;
 };
 
+// A collector with the extraction's five variables of its own.
+struct CollectorUnderTest {
+  PathBuffer archive_name;
+  MemoryBlock archive_block;
+  PathBuffer setup_name;
+  MemoryBlock setup_block;
+  uint32_t status = 0;
+  PayloadResourceCollector collector{archive_name, archive_block, setup_name, setup_block, status};
+};
+
 TEST(PayloadResourceCollectorTest, SortsNamesByPrefixAndRefusesTheRest) {
   const std::wstring drelix_259 = L"drelix" + std::wstring(253, L'x');
   const NameCase cases[] = {
@@ -59,43 +69,33 @@ TEST(PayloadResourceCollectorTest, SortsNamesByPrefixAndRefusesTheRest) {
   };
   static const char payload[] = "bytes";
   for (const NameCase& c : cases) {
-    PathBuffer archive_name;
-    MemoryBlock archive_block;
-    PathBuffer setup_name;
-    MemoryBlock setup_block;
-    uint32_t status = 0;
-    PayloadResourceCollector collector(archive_name, archive_block, setup_name, setup_block, status);
+    CollectorUnderTest collected;
     const std::string label = Narrow(c.name);
 
-    EXPECT_EQ(collector.VisitResource(c.name.c_str(), MemoryBlock{payload, 5}), c.kind != NameCase::kRefused)
+    EXPECT_EQ(collected.collector.VisitResource(c.name.c_str(), MemoryBlock{payload, 5}), c.kind != NameCase::kRefused)
         << label;
-    EXPECT_EQ(status, c.status) << label;
-    EXPECT_EQ(archive_block.size, c.kind == NameCase::kArchive ? 5u : 0u) << label;
-    EXPECT_EQ(setup_block.size, c.kind == NameCase::kSetup ? 5u : 0u) << label;
+    EXPECT_EQ(collected.status, c.status) << label;
+    EXPECT_EQ(collected.archive_block.size, c.kind == NameCase::kArchive ? 5u : 0u) << label;
+    EXPECT_EQ(collected.setup_block.size, c.kind == NameCase::kSetup ? 5u : 0u) << label;
     if (c.kind == NameCase::kArchive) {
-      EXPECT_EQ(std::wstring(archive_name.units), c.name);
+      EXPECT_EQ(std::wstring(collected.archive_name.units), c.name);
     }
     if (c.kind == NameCase::kSetup) {
-      EXPECT_EQ(std::wstring(setup_name.units), c.name);
+      EXPECT_EQ(std::wstring(collected.setup_name.units), c.name);
     }
   }
 }
 
 TEST(PayloadResourceCollectorTest, SecondOfAKindIsRefusedAndTheFirstKept) {
-  PathBuffer archive_name;
-  MemoryBlock archive_block;
-  PathBuffer setup_name;
-  MemoryBlock setup_block;
-  uint32_t status = 0;
-  PayloadResourceCollector collector(archive_name, archive_block, setup_name, setup_block, status);
+  CollectorUnderTest collected;
   static const char first[] = "first";
   static const char second[] = "second";
 
-  EXPECT_TRUE(collector.VisitResource(L"SETUP.A", MemoryBlock{first, 5}));
-  EXPECT_FALSE(collector.VisitResource(L"SETUP.B", MemoryBlock{second, 6}));
-  EXPECT_EQ(status, static_cast<uint32_t>(ERROR_TOO_MANY_NAMES));
-  EXPECT_EQ(std::wstring(setup_name.units), L"SETUP.A");
-  EXPECT_EQ(setup_block.data, first);
+  EXPECT_TRUE(collected.collector.VisitResource(L"SETUP.A", MemoryBlock{first, 5}));
+  EXPECT_FALSE(collected.collector.VisitResource(L"SETUP.B", MemoryBlock{second, 6}));
+  EXPECT_EQ(collected.status, static_cast<uint32_t>(ERROR_TOO_MANY_NAMES));
+  EXPECT_EQ(std::wstring(collected.setup_name.units), L"SETUP.A");
+  EXPECT_EQ(collected.setup_block.data, first);
 }
 
 // One fixture installer per row. A null path name means the output path stays empty; an empty one
