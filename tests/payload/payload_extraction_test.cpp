@@ -3,6 +3,7 @@
 // data files so the extraction runs on real resources and both halves of its outcome can be read.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
@@ -191,5 +192,44 @@ INSTANTIATE_TEST_SUITE_P(
       const std::string name = Narrow(info.param.fixture);
       return name.substr(0, name.find('.'));
     });
+
+// A write that fails for real: the scratch directory on a 1 MiB volume, and a payload file twice
+// that size. The file that does not fit is gone, its error is the volume's, and the code names
+// which file it was. Run through with_full_volume.sh, which provides the volume.
+TEST(ExtractionFullVolumeTest, WriteThatDoesNotFitEndsWithTheCodeOfItsFile) {
+  const char* drive = std::getenv("FULL_VOLUME_DRIVE");
+  if (drive == nullptr) {
+    const char* reason = std::getenv("FULL_VOLUME_UNAVAILABLE");
+    GTEST_SKIP() << "no full volume: "
+                 << (reason != nullptr ? reason : "run through with_full_volume.sh");
+  }
+  const struct {
+    const wchar_t* fixture;
+    uint32_t exit_code;
+    Names left;
+  } cases[] = {
+      {L"payload_large_archive.exe", 112, {}},
+      {L"payload_large_setup.exe", 116, {L"DRELIX.PACKED.7Z"}},
+  };
+  for (const auto& c : cases) {
+    LoadedModule module = LoadFixture(c.fixture);
+    ASSERT_TRUE(module) << Narrow(c.fixture);
+    const std::wstring scratch_text = Widen(drive) + L"\\QV_00000.tmp\\";
+    ASSERT_TRUE(CreateDirectoryW(scratch_text.c_str(), nullptr));
+    PathBuffer scratch;
+    ASSERT_TRUE(BoundedCopy(scratch, scratch_text.c_str()));
+    PathBuffer setup_path;
+    ResourceTypeBuffer setup_type;
+    PathBuffer archive_path;
+    ResourceTypeBuffer archive_type;
+
+    const ExitOutcome outcome =
+        ExtractPayloadResources(module.get(), scratch, setup_path, setup_type, archive_path, archive_type);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << Narrow(c.fixture);
+    EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_DISK_FULL)) << Narrow(c.fixture);
+    EXPECT_EQ(ListDirectory(scratch_text), c.left) << Narrow(c.fixture);
+    EXPECT_TRUE(RemoveTree(scratch_text));
+  }
+}
 
 }  // namespace

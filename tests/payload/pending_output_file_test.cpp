@@ -4,7 +4,7 @@
 // Everything runs against the real file system under Wine. A pass-through WriteFile records the
 // calls to show how a block is cut; a write that succeeds having taken nothing, and a short write
 // that is followed by a successful one, cannot be had from Wine and are served by that redirect.
-// A really full volume is a 1 MiB tmpfs that pending_output_file_full_volume.sh maps as a drive.
+// A really full volume is a 1 MiB tmpfs that with_full_volume.sh maps as a drive.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -139,14 +139,14 @@ TEST(WriteBlockToFileTest, WriteThatTakesNothingFailsWithWriteFaultAndLeavesNoFi
   EXPECT_TRUE(ListDirectory(directory.Path()).empty());
 }
 
-// Needs a drive whose volume is really full; pending_output_file_full_volume.sh provides one, or
+// Needs a drive whose volume is really full; with_full_volume.sh provides one, or
 // says why it could not.
 TEST(WriteBlockToFileFullVolumeTest, FailedWriteLeavesNoFileAndKeepsItsError) {
   const char* drive = std::getenv("FULL_VOLUME_DRIVE");
   if (drive == nullptr) {
     const char* reason = std::getenv("FULL_VOLUME_UNAVAILABLE");
     GTEST_SKIP() << "no full volume: "
-                 << (reason != nullptr ? reason : "run through pending_output_file_full_volume.sh");
+                 << (reason != nullptr ? reason : "run through with_full_volume.sh");
   }
   const std::wstring root = Widen(drive) + L"\\";
   ASSERT_TRUE(ListDirectory(root).empty()) << "the volume must start empty";

@@ -4,7 +4,7 @@
 # Where mounting is not allowed the test still runs and is told why in FULL_VOLUME_UNAVAILABLE, so
 # it can skip with the reason. The drive and the mount are removed on every way out.
 #
-#   pending_output_file_full_volume.sh <wine prefix> <wine runner> <test executable> [arguments]
+#   with_full_volume.sh <wine prefix> <wine runner> <test executable> [arguments]
 set -u
 prefix=$1
 runner=$2
