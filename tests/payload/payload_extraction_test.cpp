@@ -113,6 +113,22 @@ struct ExtractionCase {
   std::vector<std::pair<std::wstring, const wchar_t*>> files;
 };
 
+// One extraction into a scratch directory created at scratch_text, with every output kept.
+struct ExtractionRun {
+  ExtractionRun(HMODULE module, const std::wstring& scratch_text) {
+    created = CreateDirectoryW(scratch_text.c_str(), nullptr) && BoundedCopy(scratch, scratch_text.c_str());
+    if (created) outcome = ExtractPayloadResources(module, scratch, setup_path, setup_type, archive_path, archive_type);
+  }
+
+  bool created = false;
+  PathBuffer scratch;
+  PathBuffer setup_path;
+  ResourceTypeBuffer setup_type;
+  PathBuffer archive_path;
+  ResourceTypeBuffer archive_type;
+  ExitOutcome outcome{~0u, ~0u};
+};
+
 class ExtractPayloadResourcesTest : public testing::TestWithParam<ExtractionCase> {};
 
 TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
@@ -123,24 +139,16 @@ TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
   // The scratch directory sits alone in its parent, so a file written outside it shows up there.
   TemporaryDirectory parent(L"extract");
   const std::wstring scratch_text = parent / L"QV_00000.tmp\\";
-  ASSERT_TRUE(CreateDirectoryW(scratch_text.c_str(), nullptr));
-  PathBuffer scratch;
-  ASSERT_TRUE(BoundedCopy(scratch, scratch_text.c_str()));
+  const ExtractionRun run(module.get(), scratch_text);
+  ASSERT_TRUE(run.created);
 
-  PathBuffer setup_path;
-  ResourceTypeBuffer setup_type;
-  PathBuffer archive_path;
-  ResourceTypeBuffer archive_type;
-  const ExitOutcome outcome =
-      ExtractPayloadResources(module.get(), scratch, setup_path, setup_type, archive_path, archive_type);
-
-  EXPECT_EQ(outcome.exit_code, c.exit_code);
-  EXPECT_EQ(outcome.windows_error, c.windows_error);
-  EXPECT_EQ(std::wstring(archive_type.units), c.archive_type);
-  EXPECT_EQ(std::wstring(setup_type.units), c.setup_type);
+  EXPECT_EQ(run.outcome.exit_code, c.exit_code);
+  EXPECT_EQ(run.outcome.windows_error, c.windows_error);
+  EXPECT_EQ(std::wstring(run.archive_type.units), c.archive_type);
+  EXPECT_EQ(std::wstring(run.setup_type.units), c.setup_type);
   auto expected_path = [&](const wchar_t* name) { return name == nullptr ? std::wstring() : scratch_text + name; };
-  EXPECT_EQ(std::wstring(archive_path.units), expected_path(c.archive_path_name));
-  EXPECT_EQ(std::wstring(setup_path.units), expected_path(c.setup_path_name));
+  EXPECT_EQ(std::wstring(run.archive_path.units), expected_path(c.archive_path_name));
+  EXPECT_EQ(std::wstring(run.setup_path.units), expected_path(c.setup_path_name));
 
   EXPECT_EQ(ListDirectory(parent.Path()), Names{L"QV_00000.tmp"});
   Names expected_names;
@@ -215,18 +223,10 @@ TEST(ExtractionFullVolumeTest, WriteThatDoesNotFitEndsWithTheCodeOfItsFile) {
     LoadedModule module = LoadFixture(c.fixture);
     ASSERT_TRUE(module) << Narrow(c.fixture);
     const std::wstring scratch_text = Widen(drive) + L"\\QV_00000.tmp\\";
-    ASSERT_TRUE(CreateDirectoryW(scratch_text.c_str(), nullptr));
-    PathBuffer scratch;
-    ASSERT_TRUE(BoundedCopy(scratch, scratch_text.c_str()));
-    PathBuffer setup_path;
-    ResourceTypeBuffer setup_type;
-    PathBuffer archive_path;
-    ResourceTypeBuffer archive_type;
-
-    const ExitOutcome outcome =
-        ExtractPayloadResources(module.get(), scratch, setup_path, setup_type, archive_path, archive_type);
-    EXPECT_EQ(outcome.exit_code, c.exit_code) << Narrow(c.fixture);
-    EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_DISK_FULL)) << Narrow(c.fixture);
+    const ExtractionRun run(module.get(), scratch_text);
+    ASSERT_TRUE(run.created);
+    EXPECT_EQ(run.outcome.exit_code, c.exit_code) << Narrow(c.fixture);
+    EXPECT_EQ(run.outcome.windows_error, static_cast<uint32_t>(ERROR_DISK_FULL)) << Narrow(c.fixture);
     EXPECT_EQ(ListDirectory(scratch_text), c.left) << Narrow(c.fixture);
     EXPECT_TRUE(RemoveTree(scratch_text));
   }
