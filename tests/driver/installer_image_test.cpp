@@ -114,9 +114,9 @@ std::string ResourceText(HMODULE module, LPCWSTR name, LPCWSTR type) {
 }
 
 TEST_F(InstallerImageTest, CarriesTheManifestAVersionBlockAndAnIcon) {
-  HMODULE module = LoadLibraryExW((ProgramDirectory() + L"installer_stub.exe").c_str(), nullptr,
-                                  LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(module, nullptr);
+  const LoadedModule loaded = LoadFixture(L"installer_stub.exe");
+  ASSERT_TRUE(loaded);
+  HMODULE module = loaded.get();
   const std::string manifest = ResourceText(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
   for (const char* expected : {
            R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
@@ -135,7 +135,6 @@ TEST_F(InstallerImageTest, CarriesTheManifestAVersionBlockAndAnIcon) {
   const std::string signature("\xBD\x04\xEF\xFE", 4);  // VS_FIXEDFILEINFO
   EXPECT_NE(version.find(signature), std::string::npos);
   EXPECT_FALSE(ResourceText(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON).empty());
-  FreeLibrary(module);
 }
 
 }  // namespace

@@ -15,21 +15,6 @@ namespace {
 constexpr wchar_t kSoftwareKey[] = L"Software\\Zarvelo";
 constexpr wchar_t kCleanupValue[] = L"DrelixInstallerCleanup";
 
-// A fixture installer mapped as an image resource: its resources are real, nothing of it runs.
-class FixtureModule {
- public:
-  explicit FixtureModule(const wchar_t* file_name)
-      : module_(LoadLibraryExW((ProgramDirectory() + file_name).c_str(), nullptr,
-                               LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE)) {}
-  ~FixtureModule() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
-
 DWORD ResourceSize(HMODULE module) {
   HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), RT_RCDATA);
   return resource == nullptr ? 0 : SizeofResource(module, resource);
@@ -37,11 +22,11 @@ DWORD ResourceSize(HMODULE module) {
 
 TEST(PreviousVersionTest, TakenOnlyWhenWholeUnitsEndInAZero) {
   {
-    FixtureModule fixture(L"previous_version_terminated.exe");
-    ASSERT_NE(fixture.Get(), nullptr);
-    ASSERT_EQ(ResourceSize(fixture.Get()), 16u);
+    const LoadedModule fixture = LoadFixture(L"previous_version_terminated.exe");
+    ASSERT_NE(fixture.get(), nullptr);
+    ASSERT_EQ(ResourceSize(fixture.get()), 16u);
     LaunchSettings settings;
-    ASSERT_TRUE(settings.Initialize(fixture.Get()));
+    ASSERT_TRUE(settings.Initialize(fixture.get()));
     ASSERT_NE(settings.previous_version, nullptr);
     EXPECT_STREQ(settings.previous_version, L"1.2.3.4");
   }
@@ -50,17 +35,17 @@ TEST(PreviousVersionTest, TakenOnlyWhenWholeUnitsEndInAZero) {
     DWORD size;
   } refused[] = {{L"previous_version_unterminated.exe", 14}, {L"previous_version_odd_size.exe", 7}};
   for (const auto& fixture_case : refused) {
-    FixtureModule fixture(fixture_case.file_name);
-    ASSERT_NE(fixture.Get(), nullptr) << fixture_case.file_name;
-    ASSERT_EQ(ResourceSize(fixture.Get()), fixture_case.size) << fixture_case.file_name;
+    const LoadedModule fixture = LoadFixture(fixture_case.file_name);
+    ASSERT_NE(fixture.get(), nullptr) << fixture_case.file_name;
+    ASSERT_EQ(ResourceSize(fixture.get()), fixture_case.size) << fixture_case.file_name;
     LaunchSettings settings;
-    ASSERT_TRUE(settings.Initialize(fixture.Get()));
+    ASSERT_TRUE(settings.Initialize(fixture.get()));
     EXPECT_EQ(settings.previous_version, nullptr) << fixture_case.file_name;
   }
-  FixtureModule without(L"installer_stub.exe");
-  ASSERT_NE(without.Get(), nullptr);
+  const LoadedModule without = LoadFixture(L"installer_stub.exe");
+  ASSERT_NE(without.get(), nullptr);
   LaunchSettings settings;
-  ASSERT_TRUE(settings.Initialize(without.Get()));
+  ASSERT_TRUE(settings.Initialize(without.get()));
   EXPECT_EQ(settings.previous_version, nullptr);
 }
 

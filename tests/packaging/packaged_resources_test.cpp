@@ -3,7 +3,6 @@
 // the result as a valid payload.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +12,6 @@
 namespace {
 
 using Names = std::vector<std::wstring>;
-
-struct ModuleRelease {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
 
 std::string Fixture(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
 
@@ -55,8 +49,7 @@ class PackagedInstallerTest : public testing::TestWithParam<PackagedCase> {};
 
 TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   const PackagedCase& c = GetParam();
-  LoadedModule module(LoadLibraryExW((ProgramDirectory() + c.file_name).c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  const LoadedModule module = LoadFixture(c.file_name);
   ASSERT_TRUE(module) << "error " << GetLastError();
 
   EXPECT_EQ(PayloadResourceNames(module.get()), c.resources);
@@ -110,8 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(PackagedInstallerLongNameTest, NameOf259CharactersKeepsThePayload) {
-  LoadedModule module(LoadLibraryExW((ProgramDirectory() + L"packaged_long_name.exe").c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  const LoadedModule module = LoadFixture(L"packaged_long_name.exe");
   ASSERT_TRUE(module) << "error " << GetLastError();
   const std::wstring name = L"DRELIX" + std::wstring(253, L'A');
   EXPECT_EQ(PayloadResourceNames(module.get()), (Names{L"B7/" + name, L"BN/SETUP.EXE"}));

@@ -3,8 +3,6 @@
 // data files so the extraction runs on real resources and both halves of its outcome can be read.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,16 +13,6 @@
 namespace {
 
 using Names = std::vector<std::wstring>;
-
-struct ModuleRelease {
-  void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
-
-LoadedModule LoadFixture(const std::wstring& file_name) {
-  return LoadedModule(LoadLibraryExW((ProgramDirectory() + file_name).c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-}
 
 std::string FixtureBytes(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
 
@@ -205,12 +193,9 @@ INSTANTIATE_TEST_SUITE_P(
 // that size. The file that does not fit is gone, its error is the volume's, and the code names
 // which file it was. Run through with_full_volume.sh, which provides the volume.
 TEST(ExtractionFullVolumeTest, WriteThatDoesNotFitEndsWithTheCodeOfItsFile) {
-  const char* drive = std::getenv("FULL_VOLUME_DRIVE");
-  if (drive == nullptr) {
-    const char* reason = std::getenv("FULL_VOLUME_UNAVAILABLE");
-    GTEST_SKIP() << "no full volume: "
-                 << (reason != nullptr ? reason : "run through with_full_volume.sh");
-  }
+  std::string unavailable_reason;
+  const std::wstring root = FullVolumeRoot(unavailable_reason);
+  if (root.empty()) GTEST_SKIP() << "no full volume: " << unavailable_reason;
   const struct {
     const wchar_t* fixture;
     uint32_t exit_code;
@@ -222,7 +207,7 @@ TEST(ExtractionFullVolumeTest, WriteThatDoesNotFitEndsWithTheCodeOfItsFile) {
   for (const auto& c : cases) {
     LoadedModule module = LoadFixture(c.fixture);
     ASSERT_TRUE(module) << Narrow(c.fixture);
-    const std::wstring scratch_text = Widen(drive) + L"\\QV_00000.tmp\\";
+    const std::wstring scratch_text = root + L"QV_00000.tmp\\";
     const ExtractionRun run(module.get(), scratch_text);
     ASSERT_TRUE(run.created);
     EXPECT_EQ(run.outcome.exit_code, c.exit_code) << Narrow(c.fixture);

@@ -7,7 +7,6 @@
 // A really full volume is a 1 MiB tmpfs that with_full_volume.sh maps as a drive.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -142,13 +141,9 @@ TEST(WriteBlockToFileTest, WriteThatTakesNothingFailsWithWriteFaultAndLeavesNoFi
 // Needs a drive whose volume is really full; with_full_volume.sh provides one, or
 // says why it could not.
 TEST(WriteBlockToFileFullVolumeTest, FailedWriteLeavesNoFileAndKeepsItsError) {
-  const char* drive = std::getenv("FULL_VOLUME_DRIVE");
-  if (drive == nullptr) {
-    const char* reason = std::getenv("FULL_VOLUME_UNAVAILABLE");
-    GTEST_SKIP() << "no full volume: "
-                 << (reason != nullptr ? reason : "run through with_full_volume.sh");
-  }
-  const std::wstring root = Widen(drive) + L"\\";
+  std::string unavailable_reason;
+  const std::wstring root = FullVolumeRoot(unavailable_reason);
+  if (root.empty()) GTEST_SKIP() << "no full volume: " << unavailable_reason;
   ASSERT_TRUE(ListDirectory(root).empty()) << "the volume must start empty";
   const std::wstring path = root + L"archive.bin";
   const std::string bytes = Pattern(3 * 1024 * 1024);

@@ -2,12 +2,26 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 
 std::wstring ProgramDirectory() {
   wchar_t path[MAX_PATH * 4] = {};
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
   std::wstring text(path, length);
   return text.substr(0, text.find_last_of(L'\\') + 1);
+}
+
+LoadedModule LoadFixture(const std::wstring& file_name) {
+  return LoadedModule(LoadLibraryExW((ProgramDirectory() + file_name).c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+}
+
+std::wstring FullVolumeRoot(std::string& unavailable_reason) {
+  const char* drive = std::getenv("FULL_VOLUME_DRIVE");
+  if (drive != nullptr) return Widen(drive) + L"\\";
+  const char* reason = std::getenv("FULL_VOLUME_UNAVAILABLE");
+  unavailable_reason = reason != nullptr ? reason : "run through with_full_volume.sh";
+  return {};
 }
 
 TemporaryDirectory::TemporaryDirectory(const std::wstring& name_hint) {

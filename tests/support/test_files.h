@@ -4,11 +4,25 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 // The directory of the running test executable, with a trailing backslash; fixtures are built there.
 std::wstring ProgramDirectory();
+
+// An installer or fixture from beside the test executable, mapped as an image resource: its resources
+// are real and nothing of it runs. Empty when it cannot be loaded (the error is left for GetLastError).
+struct ModuleRelease {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
+LoadedModule LoadFixture(const std::wstring& file_name);
+
+// The root ("r:\") of the really full volume that with_full_volume.sh provides, or empty with the
+// reason there is none.
+std::wstring FullVolumeRoot(std::string& unavailable_reason);
 
 // A fresh directory under the temporary folder; removed with its contents when the scope ends.
 class TemporaryDirectory {
