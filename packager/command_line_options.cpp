@@ -1,0 +1,141 @@
+#include "command_line_options.h"
+
+#include <string_view>
+
+namespace {
+
+// Where each option's value goes.
+struct OptionTarget {
+  std::string_view name;
+  std::string* text = nullptr;
+  std::optional<std::string>* optional_text = nullptr;
+};
+
+bool Store(const OptionTarget& target, std::string value, std::string& error) {
+  const bool already = target.text != nullptr ? !target.text->empty() : target.optional_text->has_value();
+  if (already) {
+    error = "--" + std::string(target.name) + " is given twice";
+    return false;
+  }
+  if (target.text != nullptr) {
+    if (value.empty()) {
+      error = "--" + std::string(target.name) + " needs a file name";
+      return false;
+    }
+    *target.text = std::move(value);
+  } else {
+    *target.optional_text = std::move(value);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& command_line, std::string& error) {
+  command_line = CommandLine{};
+  PackOptions& pack = command_line.pack;
+  std::string inspected;
+  const OptionTarget targets[] = {
+      {"archive", &pack.archive, nullptr},           {"setup", &pack.setup, nullptr},
+      {"setup-form", nullptr, &pack.setup_form},     {"archive-name", nullptr, &pack.archive_name},
+      {"archive-type", nullptr, &pack.archive_type}, {"setup-name", nullptr, &pack.setup_name},
+      {"previous-version", nullptr, &pack.previous_version},
+      {"stub", nullptr, &pack.stub},                 {"output", &pack.output, nullptr},
+      {"inspect", &inspected, nullptr},
+  };
+  bool help = false;
+  bool version = false;
+  bool any_pack_option = false;
+  for (std::size_t index = 0; index < arguments.size(); ++index) {
+    const std::string& argument = arguments[index];
+    if (argument.size() < 3 || argument.compare(0, 2, "--") != 0) {
+      error = "unexpected argument \"" + argument + "\" (options begin with --; see --help)";
+      return false;
+    }
+    const std::size_t equals = argument.find('=');
+    const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    if (name == "help" || name == "version") {
+      if (equals != std::string::npos) {
+        error = "--" + name + " takes no value";
+        return false;
+      }
+      (name == "help" ? help : version) = true;
+      continue;
+    }
+    const OptionTarget* target = nullptr;
+    for (const OptionTarget& candidate : targets) {
+      if (candidate.name == name) target = &candidate;
+    }
+    if (target == nullptr) {
+      error = "unknown option --" + name + " (see --help)";
+      return false;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = argument.substr(equals + 1);
+    } else if (index + 1 < arguments.size()) {
+      value = arguments[++index];
+    } else {
+      error = "--" + name + " needs a value";
+      return false;
+    }
+    if (!Store(*target, std::move(value), error)) return false;
+    any_pack_option = any_pack_option || target->name != "inspect";
+  }
+
+  if (help || version) {
+    command_line.action = help ? CommandLine::Action::help : CommandLine::Action::version;
+    return true;
+  }
+  if (!inspected.empty()) {
+    if (any_pack_option) {
+      error = "--inspect takes no packing options";
+      return false;
+    }
+    command_line.action = CommandLine::Action::inspect;
+    command_line.inspected_file = std::move(inspected);
+    return true;
+  }
+  for (const auto& [required, value] : {std::pair{"--archive FILE", &pack.archive}, std::pair{"--setup FILE", &pack.setup},
+                                        std::pair{"--output FILE", &pack.output}}) {
+    if (value->empty()) {
+      error = std::string(required) + " is required (see --help)";
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string UsageText() {
+  return R"(Usage:
+  drelix-pack --archive FILE --setup FILE --output FILE [options]
+  drelix-pack --inspect FILE
+
+Packs a product archive and its setup program into a copy of the Drelix installer, or tells what an
+installer carries and whether it would unpack.
+
+Packing options:
+  --archive FILE             the product archive, stored unchanged
+  --setup FILE               the setup program (or, with --setup-form patch, the patch)
+  --output FILE              the installer to write; replaced only once it is complete
+  --setup-form FORM          cabinet (default: compressed, expanded into setup.exe at run time),
+                             plain (stored as it is) or patch (turned into setup.exe by the
+                             installed setup program)
+  --archive-name NAME        file name of the archive at run time, beginning with "drelix"
+                             (default DRELIX.PACKED.7Z)
+  --archive-type TYPE        B7 (default, a 7z archive), BL or BN (handed over as uncompressed)
+  --setup-name NAME          resource name of the setup program, beginning with "setup" (default
+                             SETUP.EX_, SETUP.EXE or SETUP.PATCH by form)
+  --previous-version TEXT    the version a patch applies to (letters, digits, spaces and . _ + ~ -)
+  --stub FILE                another installer without payload instead of the one carried inside
+
+Names are stored in upper case. Exit codes: 0 done, 1 refused or failed, 2 a mistake on the
+command line.
+
+Other options:
+  --inspect FILE             list the payload resources with size and SHA-256, the setup form, the
+                             previous version and the signature; exit 1 when extraction would fail
+  --help                     show this text
+  --version                  show the version
+)";
+}

@@ -1,0 +1,32 @@
+// drelix-pack's command line: GNU-style long options ("--name value" or "--name=value"). Only the
+// syntax is checked here (exit code 2 on a mistake); what the values mean is checked by packing.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct PackOptions {
+  std::string archive;
+  std::string setup;
+  std::optional<std::string> setup_form;
+  std::optional<std::string> archive_name;
+  std::optional<std::string> archive_type;
+  std::optional<std::string> setup_name;
+  std::optional<std::string> previous_version;
+  std::optional<std::string> stub;
+  std::string output;
+};
+
+struct CommandLine {
+  enum class Action { pack, inspect, help, version };
+  Action action = Action::pack;
+  PackOptions pack;
+  std::string inspected_file;
+};
+
+// `arguments` excludes the program name. False with a one-line reason for unknown options, a
+// missing or unexpected value, an option given twice, or a missing required option.
+[[nodiscard]] bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& command_line,
+                                    std::string& error);
+std::string UsageText();

@@ -1,0 +1,252 @@
+#include "image_writer.h"
+
+#include <algorithm>
+#include <array>
+
+#include "host_file.h"
+#include "little_endian.h"
+
+namespace {
+
+constexpr std::size_t kCopyPieceSize = 1 << 20;
+constexpr std::uint32_t kResourceSectionCharacteristics = 0x40000040;  // initialised data, readable
+
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+
+// Everything the image writer writes goes through here, so the checksum sees every byte once.
+class ChecksummedOutput {
+ public:
+  explicit ChecksummedOutput(std::FILE* file) : file_(file) {}
+
+  bool Write(const std::uint8_t* data, std::size_t size) {
+    checksum_.Update(data, size);
+    position_ += size;
+    return size == 0 || std::fwrite(data, 1, size, file_) == size;
+  }
+
+  bool PadTo(std::uint64_t offset) {
+    static constexpr std::array<std::uint8_t, kImageFileAlignment> kZeros{};
+    while (position_ < offset) {
+      if (!Write(kZeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kZeros.size(), offset - position_)))) return false;
+    }
+    return position_ == offset;
+  }
+
+  bool CopyFile(const std::filesystem::path& path, std::uint64_t size, std::vector<std::uint8_t>& buffer, std::string& error) {
+    UniqueFile input = OpenFile(path, "rb");
+    if (!input) {
+      error = "cannot open \"" + Utf8FromPath(path) + "\"";
+      return false;
+    }
+    for (std::uint64_t left = size; left != 0;) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+      if (std::fread(buffer.data(), 1, piece, input.get()) != piece) {
+        error = "\"" + Utf8FromPath(path) + "\" became shorter or unreadable while it was packed";
+        return false;
+      }
+      if (!Write(buffer.data(), piece)) return WriteFailed(error);
+      left -= piece;
+    }
+    return true;
+  }
+
+  bool WriteFailed(std::string& error) const {
+    error = "writing the installer failed (disk full?)";
+    return false;
+  }
+
+  std::uint64_t Position() const { return position_; }
+  const ImageChecksum& Checksum() const { return checksum_; }
+
+ private:
+  std::FILE* file_;
+  ImageChecksum checksum_;
+  std::uint64_t position_ = 0;
+};
+
+void SetDirectory(std::vector<std::uint8_t>& headers, const PeImage& stub, std::size_t index, DataDirectory value) {
+  std::uint8_t* field = &headers[stub.optional_header_offset + kOptionalDataDirectoryOffset + 8 * index];
+  WriteUint32(field, value.virtual_address);
+  WriteUint32(field + 4, value.size);
+}
+
+}  // namespace
+
+void ImageChecksum::Update(const std::uint8_t* data, std::size_t size) noexcept {
+  if (size == 0) return;
+  if (odd_) {
+    sum_ += std::uint64_t{data[0]} << 8;
+    ++data;
+    --size;
+    odd_ = false;
+  }
+  // One's-complement addition can be done wide and folded at the end: the result is the same.
+  std::uint64_t sum = 0;
+  const std::size_t words = size / 2;
+  for (std::size_t index = 0; index < words; ++index) sum += ReadUint16(data + 2 * index);
+  sum_ += sum;
+  if (size % 2 != 0) {
+    sum_ += data[size - 1];
+    odd_ = true;
+  }
+}
+
+std::uint32_t ImageChecksum::Finish(std::uint64_t file_size) const noexcept {
+  std::uint64_t sum = sum_;
+  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint32_t>(sum + file_size);
+}
+
+bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, std::vector<ResourceItem> resources,
+               ImagePlan& plan, std::string& error) {
+  plan = ImagePlan{};
+  if (stub.file_alignment != kImageFileAlignment) {
+    error = "the stub's file alignment is " + std::to_string(stub.file_alignment) +
+            " bytes, not 4096: link it with --file-alignment 4096 so the payload stays mapped from the file";
+    return false;
+  }
+  const std::vector<SectionHeader>& sections = stub.sections;
+  const std::uint32_t resource_rva = stub.directories[kResourceDirectory].virtual_address;
+  std::size_t resource_index = sections.size();
+  if (resource_rva != 0) {
+    const auto found = std::find_if(sections.begin(), sections.end(),
+                                    [&](const SectionHeader& section) { return section.virtual_address == resource_rva; });
+    if (found == sections.end() || found->size_of_raw_data == 0) {
+      error = "the stub's resources do not start a section of their own";
+      return false;
+    }
+    resource_index = static_cast<std::size_t>(found - sections.begin());
+  }
+  // Only the base relocations can move: nothing but their data directory refers to them, and their
+  // entries name places in the sections that stay where they are.
+  const SectionHeader* relocations = stub.SectionContaining(stub.directories[kBaseRelocationDirectory].virtual_address);
+  for (std::size_t index = resource_index + 1; index < sections.size(); ++index) {
+    if (&sections[index] != relocations || stub.directories[kBaseRelocationDirectory].virtual_address == 0) {
+      error = "the stub's section " + sections[index].name + " follows its resource section and cannot be moved";
+      return false;
+    }
+  }
+
+  std::uint64_t prefix_end = 0;
+  std::uint64_t next_rva = 0;
+  const bool appended = resource_index == sections.size();
+  if (appended) {
+    const std::uint64_t table_end = stub.section_table_offset + kSectionHeaderSize * (sections.size() + 1);
+    bool room = table_end <= stub.size_of_headers;
+    for (std::uint64_t offset = table_end - kSectionHeaderSize; room && offset < table_end; ++offset) room = stub_bytes[offset] == 0;
+    if (!room) {
+      error = "the stub's headers have no room for a resource section";
+      return false;
+    }
+    prefix_end = stub.size_of_headers;
+    for (const SectionHeader& section : sections) {
+      prefix_end = std::max<std::uint64_t>(prefix_end, std::uint64_t{section.pointer_to_raw_data} + section.size_of_raw_data);
+      next_rva = std::max<std::uint64_t>(next_rva, section.virtual_address + std::max(section.virtual_size, section.size_of_raw_data));
+    }
+    prefix_end = AlignUp(prefix_end, kImageFileAlignment);
+    next_rva = AlignUp(next_rva, stub.section_alignment);
+  } else {
+    prefix_end = sections[resource_index].pointer_to_raw_data;
+    next_rva = resource_rva;
+    for (std::size_t index = 0; index < resource_index; ++index) {
+      if (std::uint64_t{sections[index].pointer_to_raw_data} + sections[index].size_of_raw_data > prefix_end) {
+        error = "the stub's section " + sections[index].name + " lies behind its resource section in the file";
+        return false;
+      }
+    }
+  }
+
+  const std::uint32_t section_rva = static_cast<std::uint32_t>(next_rva);
+  if (!LayOutResourceSection(std::move(resources), section_rva, plan.resources, error)) return false;
+  const std::uint64_t resource_raw_size = AlignUp(plan.resources.size, kImageFileAlignment);
+  plan.resource_section_offset = prefix_end;
+  std::uint64_t position = prefix_end + resource_raw_size;
+  next_rva = AlignUp(section_rva + plan.resources.size, stub.section_alignment);
+
+  plan.prefix.assign(stub_bytes.begin(), stub_bytes.begin() + static_cast<std::ptrdiff_t>(prefix_end));
+  std::vector<std::uint8_t>& headers = plan.prefix;
+  const auto section_field = [&](std::size_t index, std::uint32_t offset) {
+    return &headers[stub.section_table_offset + kSectionHeaderSize * index + offset];
+  };
+  for (std::size_t index = resource_index + 1; index < sections.size(); ++index) {
+    const SectionHeader& section = sections[index];
+    const std::uint32_t moved_rva = static_cast<std::uint32_t>(next_rva);
+    const std::uint32_t raw_size = static_cast<std::uint32_t>(AlignUp(section.size_of_raw_data, kImageFileAlignment));
+    plan.moved_sections.push_back({section.pointer_to_raw_data, section.size_of_raw_data, position});
+    WriteUint32(section_field(index, kSectionVirtualAddressOffset), moved_rva);
+    WriteUint32(section_field(index, kSectionPointerToRawDataOffset), section.size_of_raw_data == 0 ? 0 : static_cast<std::uint32_t>(position));
+    WriteUint32(section_field(index, kSectionSizeOfRawDataOffset), raw_size);
+    const DataDirectory& old_relocations = stub.directories[kBaseRelocationDirectory];
+    SetDirectory(headers, stub, kBaseRelocationDirectory,
+                 {moved_rva + (old_relocations.virtual_address - section.virtual_address), old_relocations.size});
+    position += raw_size;
+    next_rva = AlignUp(std::uint64_t{moved_rva} + std::max(section.virtual_size, section.size_of_raw_data), stub.section_alignment);
+  }
+  plan.file_size = position;
+  if (plan.file_size > kLargestImageSize || next_rva > kLargestImageSize) {
+    error = "the installer would be " + std::to_string(std::max(plan.file_size, next_rva)) +
+            " bytes; an installer image holds at most " + std::to_string(kLargestImageSize) + " bytes";
+    return false;
+  }
+
+  std::uint8_t* resource_header = section_field(resource_index, 0);
+  const std::uint32_t old_resource_raw_size = appended ? 0 : sections[resource_index].size_of_raw_data;
+  if (appended) {
+    std::copy_n(".rsrc\0\0\0", 8, resource_header);
+    WriteUint32(resource_header + 36, kResourceSectionCharacteristics);
+    std::uint8_t* count = &headers[stub.coff_header_offset + 2];
+    WriteUint16(count, static_cast<std::uint16_t>(ReadUint16(count) + 1));
+  }
+  WriteUint32(resource_header + kSectionVirtualSizeOffset, static_cast<std::uint32_t>(plan.resources.size));
+  WriteUint32(resource_header + kSectionVirtualAddressOffset, section_rva);
+  WriteUint32(resource_header + kSectionSizeOfRawDataOffset, static_cast<std::uint32_t>(resource_raw_size));
+  WriteUint32(resource_header + kSectionPointerToRawDataOffset, static_cast<std::uint32_t>(prefix_end));
+
+  // No timestamp and no symbol table (nothing of the stub's tail is kept), and no certificate: a
+  // signature of the stub would not cover the installer.
+  WriteUint32(&headers[stub.coff_header_offset + kCoffTimeDateStampOffset], 0);
+  WriteUint32(&headers[stub.coff_header_offset + kCoffSymbolTableOffset], 0);
+  WriteUint32(&headers[stub.coff_header_offset + kCoffSymbolCountOffset], 0);
+  std::uint8_t* optional = &headers[stub.optional_header_offset];
+  WriteUint32(optional + kOptionalSizeOfInitializedDataOffset,
+              ReadUint32(optional + kOptionalSizeOfInitializedDataOffset) - old_resource_raw_size +
+                  static_cast<std::uint32_t>(resource_raw_size));
+  WriteUint32(optional + kOptionalSizeOfImageOffset, static_cast<std::uint32_t>(next_rva));
+  WriteUint32(optional + kOptionalCheckSumOffset, 0);
+  SetDirectory(headers, stub, kResourceDirectory, {section_rva, static_cast<std::uint32_t>(plan.resources.size)});
+  SetDirectory(headers, stub, kCertificateDirectory, {});
+  plan.check_sum_offset = stub.optional_header_offset + kOptionalCheckSumOffset;
+  return true;
+}
+
+bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes, std::FILE* output, std::string& error) {
+  ChecksummedOutput out(output);
+  std::vector<std::uint8_t> buffer(kCopyPieceSize);
+  if (!out.Write(plan.prefix.data(), plan.prefix.size()) ||
+      !out.Write(plan.resources.directory.data(), plan.resources.directory.size())) {
+    return out.WriteFailed(error);
+  }
+  for (const PlacedResource& placed : plan.resources.placed) {
+    if (!out.PadTo(plan.resource_section_offset + placed.offset)) return out.WriteFailed(error);
+    const ResourceContent& content = placed.item->content;
+    if (content.file.empty()) {
+      if (!out.Write(content.bytes.data(), content.bytes.size())) return out.WriteFailed(error);
+    } else if (!out.CopyFile(content.file, content.size, buffer, error)) {
+      return false;
+    }
+  }
+  for (const MovedSection& moved : plan.moved_sections) {
+    if (!out.PadTo(moved.output_offset) || !out.Write(stub_bytes.data() + moved.stub_offset, moved.size)) {
+      return out.WriteFailed(error);
+    }
+  }
+  if (!out.PadTo(plan.file_size)) return out.WriteFailed(error);
+
+  std::uint8_t check_sum[4];
+  WriteUint32(check_sum, out.Checksum().Finish(plan.file_size));
+  if (std::fflush(output) != 0 || !SeekFile(output, plan.check_sum_offset) || std::fwrite(check_sum, 1, 4, output) != 4 ||
+      std::fflush(output) != 0) {
+    return out.WriteFailed(error);
+  }
+  return true;
+}

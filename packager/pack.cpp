@@ -1,0 +1,208 @@
+#include "pack.h"
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "byte_source.h"
+#include "cabinet_writer.h"
+#include "host_file.h"
+#include "image_writer.h"
+#include "payload_rules.h"
+#include "pe_image.h"
+
+namespace {
+
+constexpr std::uint16_t kEnglishUnitedStates = 1033;
+
+// One payload input: its path and size, or the reason it cannot be packed.
+std::optional<std::uint64_t> CheckInput(const char* role, const std::string& path, std::string& error) {
+  UniqueFile file = OpenFile(PathFromUtf8(path), "rb");
+  if (!file) {
+    error = std::string(role) + " \"" + path + "\" does not exist or cannot be read";
+    return std::nullopt;
+  }
+  const std::optional<std::uint64_t> size = SizeOfOpenFile(file.get());
+  if (!size) {
+    error = std::string(role) + " \"" + path + "\" cannot be read";
+    return std::nullopt;
+  }
+  if (*size == 0) {
+    error = std::string(role) + " \"" + path + "\" is empty; the installer would treat it as missing and refuse to run";
+    return std::nullopt;
+  }
+  return size;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  UniqueFile file = OpenFile(PathFromUtf8(path), "rb");
+  const std::optional<std::uint64_t> size = file ? SizeOfOpenFile(file.get()) : std::nullopt;
+  // A stub is tens of kilobytes; anything near the image limit cannot be one.
+  if (!size || *size > kLargestImageSize) {
+    error = "stub \"" + path + "\" does not exist or cannot be read";
+    return false;
+  }
+  bytes.resize(*size);
+  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+    error = "stub \"" + path + "\" cannot be read";
+    return false;
+  }
+  return true;
+}
+
+// The stub's own resources (manifest, version block, icon), which the new resource section keeps.
+bool StubResources(std::span<const std::uint8_t> stub_bytes, PeImage& stub, std::vector<ResourceItem>& items,
+                   std::string& error) {
+  MemoryByteSource source(stub_bytes);
+  std::vector<ResourceEntry> entries;
+  if (!ReadPeImage(source, stub, error) || !ReadResourceEntries(stub, source, entries, error)) {
+    error = "the stub is not an installer without payload: " + error;
+    return false;
+  }
+  for (const ResourceEntry& entry : entries) {
+    const std::string type(entry.type.name.begin(), entry.type.name.end());
+    if (entry.type.IsName() && IsPayloadType(UpperCase(type))) {
+      error = "the stub already carries a payload (resources of type " + UpperCase(type) +
+              "); give an installer without payload";
+      return false;
+    }
+    if (entry.type == ResourceKey::Id(kRcdataResourceType) && entry.name == ResourceKey::Id(1)) {
+      error = "the stub already carries a previous version (RCDATA 1); give an installer without payload";
+      return false;
+    }
+    ResourceItem item{entry.type, entry.name, entry.language, entry.code_page, {}};
+    std::uint64_t offset = 0;
+    if (!stub.FileOffsetOf(entry.data_rva, entry.size, offset)) {
+      error = "the stub's resource data lies outside the file";
+      return false;
+    }
+    item.content.bytes.assign(stub_bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                              stub_bytes.begin() + static_cast<std::ptrdiff_t>(offset + entry.size));
+    item.content.size = entry.size;
+    items.push_back(std::move(item));
+  }
+  return true;
+}
+
+ResourceItem PayloadItem(std::string_view type, std::string_view name, ResourceContent content) {
+  return ResourceItem{ResourceKey::Name(std::u16string(type.begin(), type.end())),
+                      ResourceKey::Name(std::u16string(name.begin(), name.end())), kEnglishUnitedStates, 0,
+                      std::move(content)};
+}
+
+// The previous version as the installer reads it: UTF-16LE with its terminating zero unit.
+ResourceItem PreviousVersionItem(const std::string& text) {
+  ResourceContent content;
+  for (char character : text) content.bytes.insert(content.bytes.end(), {static_cast<std::uint8_t>(character), 0});
+  content.bytes.insert(content.bytes.end(), {0, 0});
+  content.size = content.bytes.size();
+  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0, std::move(content)};
+}
+
+bool WriteSetupCabinet(const std::string& setup, std::uint64_t setup_size, const TemporaryFile& cabinet,
+                       std::uint64_t& cabinet_size, std::string& error) {
+  const std::filesystem::path setup_path = PathFromUtf8(setup);
+  const std::optional<std::int64_t> modified = ModificationTime(setup_path);
+  const DosDateTime stamp = DosDateTimeOf(modified.value_or(0));
+  UniqueFile input = OpenFile(setup_path, "rb");
+  UniqueFile output = OpenFile(cabinet.Path(), "wb");
+  if (!input || !output) {
+    error = "cannot make the setup program's cabinet beside the output";
+    return false;
+  }
+  if (!WriteCabinet(input.get(), setup_size, kSetupProgramName, stamp.date, stamp.time, output.get(), error)) {
+    error = "cannot compress the setup program: " + error;
+    return false;
+  }
+  const std::optional<std::uint64_t> size = SizeOfOpenFile(output.get());
+  if (!size || std::fclose(output.release()) != 0) {
+    error = "cannot write the setup program's cabinet (disk full?)";
+    return false;
+  }
+  cabinet_size = *size;
+  return true;
+}
+
+}  // namespace
+
+DosDateTime DosDateTimeOf(std::int64_t seconds_since_1970) {
+  using namespace std::chrono;
+  constexpr std::int64_t kEarliest = 315532800;   // 1980-01-01 00:00:00
+  constexpr std::int64_t kLatest = 4354819198;    // 2107-12-31 23:59:58
+  const std::int64_t seconds = std::clamp(seconds_since_1970, kEarliest, kLatest);
+  const sys_days day = floor<days>(sys_seconds{std::chrono::seconds{seconds}});
+  const year_month_day date{day};
+  const hh_mm_ss time{sys_seconds{std::chrono::seconds{seconds}} - day};
+  return DosDateTime{
+      static_cast<std::uint16_t>((static_cast<int>(date.year()) - 1980) << 9 | static_cast<unsigned>(date.month()) << 5 |
+                                 static_cast<unsigned>(date.day())),
+      static_cast<std::uint16_t>(time.hours().count() << 11 | time.minutes().count() << 5 | time.seconds().count() / 2)};
+}
+
+int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub, std::ostream& errors) {
+  std::string error;
+  const auto refuse = [&](const std::string& reason) {
+    errors << "drelix-pack: " << reason << "\n";
+    return 1;
+  };
+
+  const std::string archive_type = UpperCase(options.archive_type.value_or(std::string(kDefaultArchiveType)));
+  if (!IsPayloadType(archive_type)) {
+    return refuse("--archive-type must be B7, BL or BN, not \"" + *options.archive_type + "\"");
+  }
+  const std::optional<SetupForm> form = ParseSetupForm(options.setup_form.value_or("cabinet"));
+  if (!form) return refuse("--setup-form must be cabinet, plain or patch, not \"" + *options.setup_form + "\"");
+  const std::string archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
+  const std::string setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
+  for (const std::optional<std::string>& refusal :
+       {CheckPayloadName("--archive-name", archive_name, kArchivePrefix), CheckPayloadName("--setup-name", setup_name, kSetupPrefix),
+        CheckSetupName(setup_name, *form),
+        options.previous_version ? CheckPreviousVersion(*options.previous_version) : std::nullopt}) {
+    if (refusal) return refuse(*refusal);
+  }
+
+  std::vector<std::uint8_t> stub_file_bytes;
+  if (options.stub && !ReadWholeFile(*options.stub, stub_file_bytes, error)) return refuse(error);
+  const std::span<const std::uint8_t> stub_bytes = options.stub ? std::span<const std::uint8_t>(stub_file_bytes) : carried_stub;
+  PeImage stub;
+  std::vector<ResourceItem> items;
+  if (!StubResources(stub_bytes, stub, items, error)) return refuse(error);
+
+  const std::optional<std::uint64_t> archive_size = CheckInput("archive", options.archive, error);
+  if (!archive_size) return refuse(error);
+  const std::optional<std::uint64_t> setup_size = CheckInput("setup program", options.setup, error);
+  if (!setup_size) return refuse(error);
+
+  items.push_back(PayloadItem(archive_type, UpperCase(archive_name), {{}, PathFromUtf8(options.archive), *archive_size}));
+  const std::size_t setup_index = items.size();
+  items.push_back(PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, PathFromUtf8(options.setup), *setup_size}));
+  if (options.previous_version) items.push_back(PreviousVersionItem(*options.previous_version));
+  // The inputs as they are bound the image a cabinet makes, but for a few bytes per block: refuse
+  // a payload that is too large before anything is written.
+  ImagePlan plan;
+  if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
+
+  const std::filesystem::path output = PathFromUtf8(options.output);
+  std::optional<TemporaryFile> cabinet;
+  if (*form == SetupForm::cabinet) {
+    std::filesystem::path cabinet_path = output;
+    cabinet_path += ".cabinet.tmp";
+    cabinet.emplace(cabinet_path);
+    std::uint64_t cabinet_size = 0;
+    if (!WriteSetupCabinet(options.setup, *setup_size, *cabinet, cabinet_size, error)) return refuse(error);
+    items[setup_index].content = {{}, cabinet->Path(), cabinet_size};
+    if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
+  }
+
+  std::filesystem::path temporary_path = output;
+  temporary_path += ".tmp";
+  TemporaryFile temporary(temporary_path);
+  UniqueFile file = OpenFile(temporary.Path(), "wb");
+  if (!file) return refuse("cannot create \"" + Utf8FromPath(temporary.Path()) + "\" beside the output");
+  if (!WriteImage(plan, stub_bytes, file.get(), error)) return refuse(error);
+  if (std::fclose(file.release()) != 0) return refuse("writing the installer failed (disk full?)");
+  if (!temporary.MoveTo(output, error)) return refuse(error);
+  return 0;
+}

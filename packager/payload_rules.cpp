@@ -1,0 +1,172 @@
+#include "payload_rules.h"
+
+#include "text_encoding.h"
+
+namespace {
+
+// The installer's exit codes and Windows errors that its payload search can end with.
+constexpr std::uint32_t kArchiveExtractionFailed = 112;
+constexpr std::uint32_t kSetupExtractionFailed = 115;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorInvalidData = 13;
+constexpr std::uint32_t kErrorTooManyNames = 68;
+constexpr std::uint32_t kErrorFilenameExcedRange = 206;
+
+char16_t FoldAscii(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit; }
+
+std::string Quoted(std::u16string_view name) { return "\"" + Utf8FromUtf16(name) + "\""; }
+
+}  // namespace
+
+std::optional<SetupForm> ParseSetupForm(std::string_view text) {
+  const std::string lower = [&] {
+    std::string result(text);
+    for (char& character : result) character = static_cast<char>(FoldAscii(static_cast<unsigned char>(character)));
+    return result;
+  }();
+  if (lower == "cabinet") return SetupForm::cabinet;
+  if (lower == "plain") return SetupForm::plain;
+  if (lower == "patch") return SetupForm::patch;
+  return std::nullopt;
+}
+
+std::string_view SetupFormName(SetupForm form) {
+  switch (form) {
+    case SetupForm::cabinet: return "cabinet";
+    case SetupForm::plain: return "plain";
+    case SetupForm::patch: return "patch";
+  }
+  return {};
+}
+
+std::string_view SetupResourceType(SetupForm form) {
+  switch (form) {
+    case SetupForm::cabinet: return "BL";
+    case SetupForm::plain: return "BN";
+    case SetupForm::patch: return "B7";
+  }
+  return {};
+}
+
+std::string_view DefaultSetupName(SetupForm form) {
+  switch (form) {
+    case SetupForm::cabinet: return "SETUP.EX_";
+    case SetupForm::plain: return "SETUP.EXE";
+    case SetupForm::patch: return "SETUP.PATCH";
+  }
+  return {};
+}
+
+std::optional<SetupForm> SetupFormOfType(std::string_view type) {
+  for (SetupForm form : {SetupForm::cabinet, SetupForm::plain, SetupForm::patch}) {
+    if (SetupResourceType(form) == type) return form;
+  }
+  return std::nullopt;
+}
+
+bool IsPayloadType(std::string_view type) {
+  for (std::string_view known : kPayloadTypes) {
+    if (known == type) return true;
+  }
+  return false;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string result(text);
+  for (char& character : result) {
+    if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 32);
+  }
+  return result;
+}
+
+bool StartsWithNoCase(std::u16string_view name, std::string_view prefix) {
+  if (name.size() < prefix.size()) return false;
+  for (std::size_t index = 0; index < prefix.size(); ++index) {
+    if (FoldAscii(name[index]) != FoldAscii(static_cast<unsigned char>(prefix[index]))) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix) {
+  const std::string shown = std::string(option) + " \"" + std::string(name) + "\"";
+  if (name.size() > kLongestPayloadName) return shown + " is longer than 259 characters";
+  if (!StartsWithNoCase(Utf16FromUtf8(name), prefix)) return shown + " must begin with \"" + std::string(prefix) + "\"";
+  // Windows drops a trailing dot from a file name, which would make "SETUP.EXE." name "setup.exe".
+  bool plain = !name.empty() && name.back() != '.';
+  for (char character : name) {
+    plain = plain && ((character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
+                      (character >= '0' && character <= '9') || std::string_view("._+~-").find(character) != std::string_view::npos);
+  }
+  if (!plain) return shown + " must be a plain file name made of letters, digits and . _ + ~ -, not ending in a dot";
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form) {
+  // A cabinet or a patch written as "setup.exe" would be the very file the run then creates from it.
+  if (form != SetupForm::plain && UpperCase(name) == UpperCase(kSetupProgramName)) {
+    return "a " + std::string(SetupFormName(form)) + " setup cannot be named \"" + std::string(name) +
+           "\": that is the name the installer gives the setup program it makes from it";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckPreviousVersion(std::string_view text) {
+  for (char character : text) {
+    const bool allowed = (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
+                         (character >= '0' && character <= '9') || std::string_view(" ._+~-").find(character) != std::string_view::npos;
+    if (!allowed) {
+      return "--previous-version \"" + std::string(text) + "\" may hold only letters, digits, spaces and . _ + ~ -";
+    }
+  }
+  return std::nullopt;
+}
+
+ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources) {
+  ExtractionVerdict verdict;
+  bool archive_type_known = false;
+  const auto fail = [&](std::uint32_t windows_error, std::string reason) {
+    verdict.exit_code = archive_type_known ? kSetupExtractionFailed : kArchiveExtractionFailed;
+    verdict.windows_error = windows_error;
+    verdict.reason = std::move(reason);
+    return verdict;
+  };
+  for (std::string_view type : kPayloadTypes) {
+    for (const PayloadResource& resource : resources) {
+      if (resource.type != type) continue;
+      // An integer id or an empty resource ends the type's pass quietly, as the enumeration does.
+      if (resource.name.empty() || resource.size == 0) break;
+      const bool is_archive = StartsWithNoCase(resource.name, kArchivePrefix);
+      if (!is_archive && !StartsWithNoCase(resource.name, kSetupPrefix)) {
+        return fail(kErrorInvalidData, "resource " + std::string(type) + "/" + Utf8FromUtf16(resource.name) +
+                                           " is neither the archive (\"drelix...\") nor the setup program (\"setup...\")");
+      }
+      const PayloadResource*& kept = is_archive ? verdict.archive : verdict.setup;
+      const char* role = is_archive ? "archive" : "setup resource";
+      if (kept != nullptr) {
+        return fail(kErrorTooManyNames, std::string("a second ") + role + ", " + std::string(type) + "/" +
+                                            Utf8FromUtf16(resource.name) + ", after " + kept->type + "/" + Utf8FromUtf16(kept->name));
+      }
+      if (resource.name.size() > kLongestPayloadName) {
+        return fail(kErrorFilenameExcedRange, std::string("the ") + role + " name " + Quoted(resource.name) +
+                                                  " is longer than 259 characters");
+      }
+      if (resource.name.find_first_of(u"\\/:") != std::u16string_view::npos) {
+        return fail(kErrorInvalidData, std::string("the ") + role + " name " + Quoted(resource.name) +
+                                           " holds a \\, / or :, which could point outside the scratch directory");
+      }
+      kept = &resource;
+    }
+    if (verdict.archive != nullptr) archive_type_known = true;
+  }
+  if (verdict.archive == nullptr) {
+    return fail(kErrorFileNotFound, "no archive: no resource of type B7, BL or BN is named \"drelix...\"");
+  }
+  if (verdict.setup == nullptr) {
+    return fail(kErrorFileNotFound, "no setup program: no resource of type B7, BL or BN is named \"setup...\"");
+  }
+  if (verdict.setup->type == "BL" && UpperCase(Utf8FromUtf16(verdict.setup->name)) == UpperCase(kSetupProgramName)) {
+    verdict.exit_code = kSetupExtractionFailed;
+    verdict.reason = "the cabinet is named \"setup.exe\", the file its expansion must create";
+  }
+  return verdict;
+}

@@ -1,0 +1,11 @@
+// Conversions between the UTF-16 of resource names and Windows arguments and the UTF-8 the tool
+// prints and takes on Linux.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Unpaired surrogates become U+FFFD, so any resource name can be printed.
+std::string Utf8FromUtf16(std::u16string_view text);
+// Invalid UTF-8 bytes become U+FFFD.
+std::u16string Utf16FromUtf8(std::string_view text);
