@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr int kCountedTries = 100;
-constexpr DWORD kPauseMilliseconds = 100;
 // Shares everything so that the routine itself never refuses another handle; backup semantics open
 // directories, and a reparse point is opened as itself.
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -69,15 +67,16 @@ bool RemoveWithRetries(const wchar_t* path) noexcept {
       default:
         return false;
     }
-    if (try_count == kCountedTries) return false;
+    if (try_count == kHeldFileTries) return false;
     ++try_count;
-    Sleep(kPauseMilliseconds);
+    Sleep(kHeldFilePauseMilliseconds);
   }
 }
 
 void RemoveExtractedFiles(const PathBuffer& archive_path, const PathBuffer& setup_path,
-                          const PathBuffer& scratch_directory) noexcept {
+                          const PathBuffer& scratch_directory, UniqueFileHandle& directory_guard) noexcept {
   if (BoundedLength(archive_path) != 0) RemoveWithRetries(archive_path.units);
   if (BoundedLength(setup_path) != 0) RemoveWithRetries(setup_path.units);
+  directory_guard.Reset();
   RemoveWithRetries(scratch_directory.units);
 }

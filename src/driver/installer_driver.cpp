@@ -2,7 +2,9 @@
 
 #include "cleanup/removal.h"
 #include "driver/launch_settings.h"
+#include "handles/unique_handle.h"
 #include "payload/payload_extraction.h"
+#include "payload/payload_types.h"
 #include "scratch/scratch_directory.h"
 #include "setup/installed_setup.h"
 #include "setup/process_launch.h"
@@ -14,9 +16,9 @@ namespace {
 // The executable's directory with its trailing backslash. A path that cannot be had whole, or has no
 // directory part, ends the run: going on would report an install that never happened.
 ExitOutcome FindExecutableDirectory(HMODULE module, PathBuffer& executable_directory) noexcept {
-  const DWORD length = GetModuleFileNameW(module, executable_directory.units, 260);
+  const DWORD length = GetModuleFileNameW(module, executable_directory.units, PathBuffer::capacity);
   const DWORD error = GetLastError();
-  if (length == 0 || length >= 260) return {EXIT_PATH_TOO_LONG, error};
+  if (length == 0 || length >= PathBuffer::capacity) return {EXIT_PATH_TOO_LONG, error};
   const wchar_t* after = AfterLastBackslash(executable_directory.units, length);
   if (after == executable_directory.units) return {EXIT_PATH_TOO_LONG, 0};
   executable_directory.units[after - executable_directory.units] = 0;
@@ -28,16 +30,13 @@ void TrimWorkingSet() noexcept {
   SetProcessWorkingSetSize(GetCurrentProcess(), static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1));
 }
 
-void CleanUp(const LaunchSettings& settings, const PathBuffer& archive_path, const PathBuffer& setup_path,
-             const PathBuffer& scratch_directory) noexcept {
-  if (settings.cleanup_enabled) RemoveExtractedFiles(archive_path, setup_path, scratch_directory);
-}
-
-// Has the installed setup program rebuild "setup.exe" from the patch file at setup_path. On success
-// setup_path names the new program; on failure it is emptied. The patch file is deleted on every
-// path, so the clean-up finds an empty scratch directory.
-ExitOutcome ApplySetupPatch(const LaunchSettings& settings, PathBuffer& setup_path,
-                            const PathBuffer& new_setup_path) noexcept {
+// Has the installed setup program rebuild "setup.exe" at new_setup_path from the patch file at
+// setup_path. The patch file is deleted on every path. Afterwards setup_path names the new program,
+// which the install run starts after a successful patch run and the clean-up removes after a failed
+// one that wrote it anyway. From the patch run's exit on, new_setup_hold keeps the new program as
+// the patch run left it.
+ExitOutcome ApplySetupPatch(const LaunchSettings& settings, PathBuffer& setup_path, const PathBuffer& new_setup_path,
+                            UniqueFileHandle& new_setup_hold) noexcept {
   PathBuffer installed_setup_path;
   ExitOutcome patch_outcome =
       FindInstalledSetup(settings.system_level, settings.previous_version, installed_setup_path);
@@ -45,23 +44,24 @@ ExitOutcome ApplySetupPatch(const LaunchSettings& settings, PathBuffer& setup_pa
     CommandLineBuffer patch_command_line;
     if (BuildPatchCommandLine(installed_setup_path.units, setup_path.units, new_setup_path.units,
                               settings.command_line, patch_command_line)) {
+      UniqueFileHandle installed_setup_not_held;
       patch_outcome = LaunchAndWait(installed_setup_path.units, patch_command_line.units,
                                     EXIT_PATCH_RUN_FILE_NOT_FOUND, EXIT_PATCH_RUN_PATH_NOT_FOUND,
-                                    EXIT_PATCH_RUN_START_FAILED);
+                                    EXIT_PATCH_RUN_START_FAILED, installed_setup_not_held);
+      if (patch_outcome.exit_code == EXIT_OK) {
+        patch_outcome = HoldProgramFile(new_setup_path.units, EXIT_SETUP_RUN_START_FAILED, new_setup_hold);
+      }
     } else {
       patch_outcome = {EXIT_COMMAND_LINE_TOO_LONG, 0};
     }
   }
   RemoveWithRetries(setup_path.units);
-
-  if (patch_outcome.exit_code != EXIT_OK) {
-    setup_path.units[0] = 0;
-  } else {
-    static_cast<void>(BoundedCopy(setup_path, new_setup_path.units));
-  }
+  static_cast<void>(BoundedCopy(setup_path, new_setup_path.units));
   return patch_outcome;
 }
 
+// Extraction, the patch step for a patch payload, the trim, the install run and the clean-up, in
+// that order; the first failure skips the stages after it up to the trim and the clean-up.
 ExitOutcome RunStages(HMODULE module, const LaunchSettings& settings) noexcept {
   if (settings.has_rejected_switch) return {EXIT_REJECTED_SWITCH, 0};
 
@@ -70,38 +70,34 @@ ExitOutcome RunStages(HMODULE module, const LaunchSettings& settings) noexcept {
   if (located.exit_code != EXIT_OK) return located;
 
   PathBuffer scratch_directory;
+  UniqueFileHandle directory_guard;
   ExitOutcome outcome{EXIT_OK, 0};
-  if (!MakeScratchDirectory(executable_directory.units, scratch_directory, outcome)) return outcome;
+  if (!MakeScratchDirectory(executable_directory.units, scratch_directory, directory_guard, outcome)) return outcome;
 
   PathBuffer archive_path;
   ResourceTypeBuffer archive_type;
   PathBuffer setup_path;
   ResourceTypeBuffer setup_type;
+  // Keeps the setup program from being replaced between the moment it is complete and its start.
+  UniqueFileHandle setup_hold;
   outcome = ExtractPayloadResources(module, scratch_directory, setup_path, setup_type, archive_path, archive_type);
-  if (outcome.exit_code != EXIT_OK) {
-    TrimWorkingSet();
-    CleanUp(settings, archive_path, setup_path, scratch_directory);
-    return outcome;
+
+  if (outcome.exit_code == EXIT_OK && IsPatchSetup(setup_type)) {
+    // The one way out without trim and clean-up: a new setup path that does not fit ends the run at
+    // once, with what was unpacked left in place.
+    PathBuffer new_setup_path;
+    if (!BoundedJoin(new_setup_path, scratch_directory.units, L"setup.exe")) return {EXIT_PATH_TOO_LONG, 0};
+    outcome = ApplySetupPatch(settings, setup_path, new_setup_path, setup_hold);
+  } else if (outcome.exit_code == EXIT_OK) {
+    outcome = HoldProgramFile(setup_path.units, EXIT_SETUP_RUN_START_FAILED, setup_hold);
   }
 
-  const bool compressed_archive = lstrcmpW(archive_type.units, L"B7") == 0;
-  if (lstrcmpW(setup_type.units, L"B7") != 0) {
-    TrimWorkingSet();
-    outcome = InvokeSetup(settings, archive_path, setup_path, compressed_archive);
-    CleanUp(settings, archive_path, setup_path, scratch_directory);
-    return outcome;
-  }
-
-  // A new setup path that does not fit ends the run at once, with what was unpacked left in place.
-  PathBuffer new_setup_path;
-  if (!BoundedJoin(new_setup_path, scratch_directory.units, L"setup.exe")) return {EXIT_PATH_TOO_LONG, 0};
-
-  const ExitOutcome patch_outcome = ApplySetupPatch(settings, setup_path, new_setup_path);
   TrimWorkingSet();
-  outcome = patch_outcome.exit_code == EXIT_OK
-                ? InvokeSetup(settings, archive_path, setup_path, compressed_archive)
-                : patch_outcome;
-  CleanUp(settings, archive_path, setup_path, scratch_directory);
+  if (outcome.exit_code == EXIT_OK) {
+    outcome = InvokeSetup(settings, archive_path, setup_path, IsCompressedArchive(archive_type), setup_hold);
+  }
+  setup_hold.Reset();  // a program that never started is still held, and the hold would block its removal
+  if (settings.cleanup_enabled) RemoveExtractedFiles(archive_path, setup_path, scratch_directory, directory_guard);
   return outcome;
 }
 

@@ -23,6 +23,71 @@ const wchar_t* FindPreviousVersion(HMODULE module) noexcept {
   return text;
 }
 
+bool IsRejectedSwitch(const wchar_t* argument) noexcept {
+  return lstrcmpiW(argument, L"--cleanup") == 0 || lstrcmpiW(argument, L"--drelix-frame") == 0;
+}
+
+bool IsBlank(wchar_t unit) noexcept { return unit == L' ' || unit == L'\t'; }
+
+// Splits the command line the way a setup program built with the C runtime does and tells whether
+// any argument after the program name is a rejected switch. The runtime's rules differ from
+// CommandLineToArgvW's for "" inside quotes: it puts one quote in the argument and stays inside the
+// quotes, or, in runtimes before 2008, leaves them; each generation is checked. Arguments are only
+// compared, never kept, so each goes through a buffer just long enough for the switches.
+bool RuntimeSplitHasRejectedSwitch(const wchar_t* command_line, bool doubled_quote_ends_quoting) noexcept {
+  // The program name runs to the first blank outside quotes; quotes in it only group.
+  const wchar_t* next = command_line;
+  bool in_quotes = false;
+  while (*next != 0 && (in_quotes || !IsBlank(*next))) {
+    if (*next == L'"') in_quotes = !in_quotes;
+    ++next;
+  }
+
+  for (;;) {
+    while (IsBlank(*next)) ++next;
+    if (*next == 0) return false;
+    BoundedWideString<16> argument;
+    uint64_t length = 0;
+    const auto keep = [&](wchar_t unit, uint64_t count) {
+      for (; count != 0; --count) {
+        if (length < decltype(argument)::capacity - 1) argument.units[length] = unit;
+        ++length;
+      }
+    };
+    in_quotes = false;
+    for (;;) {
+      uint64_t backslashes = 0;
+      while (*next == L'\\') {
+        ++backslashes;
+        ++next;
+      }
+      if (*next == L'"') {
+        // 2n backslashes before a quote are n and the quote counts as one; 2n + 1 are n and a quote.
+        keep(L'\\', backslashes / 2);
+        if (backslashes % 2 == 1) {
+          keep(L'"', 1);
+          ++next;
+        } else if (in_quotes && next[1] == L'"') {
+          keep(L'"', 1);
+          next += 2;
+          if (doubled_quote_ends_quoting) in_quotes = false;
+        } else {
+          in_quotes = !in_quotes;
+          ++next;
+        }
+        continue;
+      }
+      keep(L'\\', backslashes);
+      if (*next == 0 || (!in_quotes && IsBlank(*next))) break;
+      keep(*next, 1);
+      ++next;
+    }
+    // An argument longer than the buffer is no switch; it is cut only to be told apart.
+    argument.units[length < decltype(argument)::capacity - 1 ? length : decltype(argument)::capacity - 1] = 0;
+    if (length < decltype(argument)::capacity - 1 && IsRejectedSwitch(argument.units)) return true;
+  }
+}
+
 }  // namespace
 
 void LaunchSettings::Clear() noexcept {
@@ -70,9 +135,15 @@ bool LaunchSettings::ParseCommandLine(const wchar_t* process_command_line) noexc
     const wchar_t* argument = arguments[index];
     if (lstrcmpiW(argument, L"--system-level") == 0) {
       system_level = true;
-    } else if (lstrcmpiW(argument, L"--cleanup") == 0 || lstrcmpiW(argument, L"--drelix-frame") == 0) {
+    } else if (IsRejectedSwitch(argument)) {
       has_rejected_switch = true;
     }
+  }
+  // The setup program may split the same text differently and find a switch that the split above
+  // did not: "a""" --cleanup is one argument to CommandLineToArgvW and two to the C runtime.
+  if (RuntimeSplitHasRejectedSwitch(process_command_line, false) ||
+      RuntimeSplitHasRejectedSwitch(process_command_line, true)) {
+    has_rejected_switch = true;
   }
 
   // The updater marks a machine-wide install with exactly "1"; a longer value makes the call report

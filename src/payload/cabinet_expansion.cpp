@@ -1,8 +1,14 @@
 #include "payload/cabinet_expansion.h"
 
+#include <windows.h>
+
 #include <fcntl.h>
+#include <fdi.h>
+
+#include <cstdint>
 
 #include "handles/unique_handle.h"
+#include "payload/pending_output_file.h"
 #include "strings/bounded_wide_string.h"
 
 namespace {
@@ -12,30 +18,37 @@ using FdiCreateFunction = HFDI(DIAMONDAPI*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD,
 using FdiDestroyFunction = BOOL(DIAMONDAPI*)(HFDI);
 using FdiCopyFunction = BOOL(DIAMONDAPI*)(HFDI, char*, char*, int, PFNFDINOTIFY, PFNFDIDECRYPT, void*);
 
+// The cabinet library hands file names around in a narrow encoding with a byte limit of its own, so
+// it is given this short fixed name, and the open callback opens the real UTF-16 path instead.
+// FDICopy only reads the two texts, which stay constant so the image needs no writable data.
+constexpr char kCabinetStandInName[] = "payload.cab";
+constexpr char kCabinetStandInDirectory[] = "";
+
 // Loaded once per process and kept: the run expands at most one cabinet, and a second load would
 // only repeat the search.
 constinit HMODULE cabinet_module = nullptr;
+// The real path behind the stand-in name, for the length of one expansion; the open callback has no
+// context of its own.
+constinit const wchar_t* expanding_cabinet_path = nullptr;
 
-// Only the system directory is tried, by full path, so no planted cabinet.dll beside the installer
-// can be picked up.
+// The record FDI hands back to every notification of one expansion. expected_size is the first
+// file's size as the cabinet states it, checked against what reached the target.
+struct ExpansionContext {
+  const wchar_t* target_path;
+  PendingOutputFile output;
+  bool succeeded;
+  uint64_t expected_size;
+};
+
+// Only the copy in the system directory, by its full path: neither the environment nor the current
+// directory can name another one.
 HMODULE LoadCabinetLibrary() noexcept {
   if (cabinet_module != nullptr) return cabinet_module;
-  // Inline texts rather than pointers: a table of pointers would need relocations and a writable
-  // data section of its own in the image.
-  static constexpr wchar_t kCandidates[][36] = {
-      L"%WINDIR%\\system32\\cabinet.dll",
-      L"%SYSTEMROOT%\\system32\\cabinet.dll",
-      L"C:\\Windows\\system32\\cabinet.dll",
-  };
-  PathBuffer expanded;
-  FillBytes(expanded.units, 0, sizeof(expanded.units) - sizeof(wchar_t));
-  for (const wchar_t* candidate : kCandidates) {
-    expanded.units[0] = 0;
-    const DWORD length = ExpandEnvironmentStringsW(candidate, expanded.units, 260);
-    if (length < 1 || length > 260) continue;
-    cabinet_module = LoadLibraryExW(expanded.units, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (cabinet_module != nullptr) break;
-  }
+  PathBuffer library_path;
+  const UINT length = GetSystemDirectoryW(library_path.units, PathBuffer::capacity);
+  if (length == 0 || length >= PathBuffer::capacity) return nullptr;
+  if (!BoundedAppend(library_path, L"\\cabinet.dll")) return nullptr;
+  cabinet_module = LoadLibraryExW(library_path.units, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   return cabinet_module;
 }
 
@@ -45,18 +58,41 @@ Function LookUp(HMODULE module, const char* name) noexcept {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// UTF-8 copy of length units of text (not counting a terminator) in a process-heap block, terminated.
-char* ToUtf8(const wchar_t* text, int length) noexcept {
-  const int byte_count = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (byte_count <= 0 && length != 0) return nullptr;
-  auto* bytes = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(byte_count) + 1));
-  if (bytes == nullptr) return nullptr;
-  if (length != 0 && WideCharToMultiByte(CP_UTF8, 0, text, length, bytes, byte_count, nullptr, nullptr) != byte_count) {
-    HeapFree(GetProcessHeap(), 0, bytes);
-    return nullptr;
+void* DIAMONDAPI FdiAlloc(ULONG byte_count) noexcept { return HeapAlloc(GetProcessHeap(), 0, byte_count); }
+
+void DIAMONDAPI FdiFree(void* block) noexcept { HeapFree(GetProcessHeap(), 0, block); }
+
+// FDI opens only the cabinet: the target is opened by the copy notification. Anything but the
+// stand-in name, and any open for writing, is refused.
+INT_PTR DIAMONDAPI FdiOpen(char* path, int open_flags, int) noexcept {
+  const auto refused = reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
+  if (expanding_cabinet_path == nullptr || lstrcmpA(path, kCabinetStandInName) != 0) return refused;
+  if ((open_flags & (_O_WRONLY | _O_RDWR | _O_CREAT)) != 0) return refused;
+  // Readers may share the cabinet, and the cabinet may be deleted while it is read; nobody may
+  // write it.
+  return reinterpret_cast<INT_PTR>(CreateFileW(expanding_cabinet_path, GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+UINT DIAMONDAPI FdiRead(INT_PTR file, void* buffer, UINT byte_count) noexcept {
+  DWORD read = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, byte_count, &read, nullptr)) return static_cast<UINT>(-1);
+  return read;
+}
+
+UINT DIAMONDAPI FdiWrite(INT_PTR file, void* buffer, UINT byte_count) noexcept {
+  DWORD written = 0;
+  if (!WriteFile(reinterpret_cast<HANDLE>(file), buffer, byte_count, &written, nullptr)) {
+    return static_cast<UINT>(-1);
   }
-  bytes[byte_count] = 0;
-  return bytes;
+  return written;
+}
+
+int DIAMONDAPI FdiClose(INT_PTR file) noexcept { return CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : -1; }
+
+LONG DIAMONDAPI FdiSeek(INT_PTR file, LONG distance, int seek_type) noexcept {
+  return static_cast<LONG>(SetFilePointer(reinterpret_cast<HANDLE>(file), distance, nullptr, seek_type));
 }
 
 INT_PTR CloseFileInfo(ExpansionContext& context, PFDINOTIFICATION record) noexcept {
@@ -83,55 +119,6 @@ INT_PTR CloseFileInfo(ExpansionContext& context, PFDINOTIFICATION record) noexce
   return -1;  // only the first file is wanted: ask FDI to stop here
 }
 
-}  // namespace
-
-void* DIAMONDAPI FdiAlloc(ULONG byte_count) noexcept { return HeapAlloc(GetProcessHeap(), 0, byte_count); }
-
-void DIAMONDAPI FdiFree(void* block) noexcept { HeapFree(GetProcessHeap(), 0, block); }
-
-INT_PTR DIAMONDAPI FdiOpen(char* path, int open_flags, int) noexcept {
-  DWORD access = GENERIC_READ;
-  if (open_flags & _O_RDWR) {
-    access = GENERIC_READ | GENERIC_WRITE;
-  } else if (open_flags & _O_WRONLY) {
-    access = GENERIC_WRITE;
-  }
-  const DWORD disposition = (open_flags & _O_CREAT) ? CREATE_ALWAYS : OPEN_EXISTING;
-
-  const int unit_count = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
-  if (unit_count <= 0) return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
-  UniqueHeapBlock wide_path(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(unit_count) * sizeof(wchar_t)));
-  if (!wide_path.IsValid()) return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
-  auto* wide = static_cast<wchar_t*>(wide_path.Get());
-  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, unit_count) != unit_count) {
-    return reinterpret_cast<INT_PTR>(INVALID_HANDLE_VALUE);
-  }
-  // Readers may share the cabinet, and the cabinet may be deleted while it is read; nobody may
-  // write it.
-  return reinterpret_cast<INT_PTR>(CreateFileW(wide, access, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-UINT DIAMONDAPI FdiRead(INT_PTR file, void* buffer, UINT byte_count) noexcept {
-  DWORD read = 0;
-  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, byte_count, &read, nullptr)) return static_cast<UINT>(-1);
-  return read;
-}
-
-UINT DIAMONDAPI FdiWrite(INT_PTR file, void* buffer, UINT byte_count) noexcept {
-  DWORD written = 0;
-  if (!WriteFile(reinterpret_cast<HANDLE>(file), buffer, byte_count, &written, nullptr)) {
-    return static_cast<UINT>(-1);
-  }
-  return written;
-}
-
-int DIAMONDAPI FdiClose(INT_PTR file) noexcept { return CloseHandle(reinterpret_cast<HANDLE>(file)) ? 0 : -1; }
-
-LONG DIAMONDAPI FdiSeek(INT_PTR file, LONG distance, int seek_type) noexcept {
-  return static_cast<LONG>(SetFilePointer(reinterpret_cast<HANDLE>(file), distance, nullptr, seek_type));
-}
-
 INT_PTR DIAMONDAPI FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION record) noexcept {
   auto& context = *static_cast<ExpansionContext*>(record->pv);
   switch (type) {
@@ -154,6 +141,8 @@ INT_PTR DIAMONDAPI FdiNotify(FDINOTIFICATIONTYPE type, PFDINOTIFICATION record) 
   }
 }
 
+}  // namespace
+
 bool ExpandCabinet(const wchar_t* cabinet_path, const wchar_t* target_path) noexcept {
   const HMODULE cabinet = LoadCabinetLibrary();
   if (cabinet == nullptr) return false;
@@ -162,31 +151,21 @@ bool ExpandCabinet(const wchar_t* cabinet_path, const wchar_t* target_path) noex
   const auto fdi_copy = LookUp<FdiCopyFunction>(cabinet, "FDICopy");
   if (fdi_create == nullptr || fdi_destroy == nullptr || fdi_copy == nullptr) return false;
 
-  const uint64_t path_length = BoundedLength(cabinet_path, 260);
-  const wchar_t* file_name = AfterLastBackslash(cabinet_path, path_length);
-  if (file_name == cabinet_path || file_name == cabinet_path + 1) return false;
-  const auto directory_length = static_cast<int>(file_name - cabinet_path);
-  const auto file_name_length = static_cast<int>(path_length) - directory_length;
-
-  UniqueHeapBlock file_name_utf8(ToUtf8(file_name, file_name_length));
-  if (!file_name_utf8.IsValid()) return false;
-  UniqueHeapBlock directory_utf8(ToUtf8(cabinet_path, directory_length));
-  if (!directory_utf8.IsValid()) return false;
-
   ERF error_record{};
   HFDI fdi = fdi_create(FdiAlloc, FdiFree, FdiOpen, FdiRead, FdiWrite, FdiClose, FdiSeek, cpuUNKNOWN, &error_record);
   if (fdi == nullptr) return false;
 
   ExpansionContext context{target_path, {}, false, 0};
-  fdi_copy(fdi, static_cast<char*>(file_name_utf8.Get()), static_cast<char*>(directory_utf8.Get()), 0, FdiNotify,
+  expanding_cabinet_path = cabinet_path;
+  fdi_copy(fdi, const_cast<char*>(kCabinetStandInName), const_cast<char*>(kCabinetStandInDirectory), 0, FdiNotify,
            nullptr, &context);
   fdi_destroy(fdi);
+  expanding_cabinet_path = nullptr;
 
-  if (context.succeeded) {
-    FlushFileBuffers(context.output.Handle());
-  } else if (context.output.IsOpen()) {
-    static_cast<void>(context.output.MarkForDeletion());
+  if (!context.succeeded) {
+    context.output.Close();
+    return false;
   }
-  context.output.Close();
-  return context.succeeded;
+  FlushFileBuffers(context.output.Handle());
+  return context.output.Complete();
 }

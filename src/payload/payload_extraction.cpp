@@ -2,11 +2,10 @@
 
 #include "cleanup/removal.h"
 #include "payload/cabinet_expansion.h"
+#include "payload/payload_types.h"
 #include "payload/pending_output_file.h"
 
 namespace {
-
-constexpr const wchar_t* kPayloadTypes[] = {L"B7", L"BL", L"BN"};
 
 // A name becomes a file name in the scratch directory, so it must not be able to point anywhere
 // else: no separators and no drive or stream colon. "." and ".." never get here, since every
@@ -94,12 +93,11 @@ ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_di
   if (!BoundedJoin(archive_path, scratch_directory.units, archive_name.units)) return {EXIT_PATH_TOO_LONG, 0};
   if (!WriteBlockToFile(archive_block, archive_path.units)) return {EXIT_ARCHIVE_EXTRACTION_FAILED, GetLastError()};
 
-  const bool plain_setup = lstrcmpW(setup_type.units, L"BN") == 0;
-  if (!BoundedJoin(setup_path, scratch_directory.units, plain_setup ? L"setup.exe" : setup_name.units)) {
+  if (!BoundedJoin(setup_path, scratch_directory.units, IsPlainSetup(setup_type) ? L"setup.exe" : setup_name.units)) {
     return {EXIT_PATH_TOO_LONG, 0};
   }
   if (!WriteBlockToFile(setup_block, setup_path.units)) return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
-  if (lstrcmpW(setup_type.units, L"BL") != 0) return {EXIT_OK, 0};
+  if (!IsCabinetSetup(setup_type)) return {EXIT_OK, 0};
 
   // The cabinet is deleted whether or not it expanded; setup_path then names the expansion's
   // target either way, which is what the clean-up must remove.

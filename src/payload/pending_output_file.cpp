@@ -9,13 +9,30 @@ constexpr uint64_t kWriteChunkBytes = 8 * 1024 * 1024;
 bool PendingOutputFile::Open(const wchar_t* file_path) noexcept {
   Close();
   if (!BoundedCopy(path_, file_path)) return false;
-  *handle_.Put() = CreateFileW(path_.units, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+  // A new file only: in a fresh scratch directory a name that exists was planted by someone else, and
+  // following it could write through their link.
+  *handle_.Put() = CreateFileW(path_.units, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_NORMAL, nullptr);
   if (!handle_.IsValid()) {
     path_.units[0] = 0;
     return false;
   }
+  if (!SetDeletion(true)) {
+    const DWORD error = GetLastError();
+    Close();
+    SetLastError(error);
+    return false;
+  }
   return true;
+}
+
+bool PendingOutputFile::Complete() noexcept {
+  if (!IsOpen()) return false;
+  const bool kept = SetDeletion(false);
+  const DWORD error = GetLastError();
+  Close();
+  SetLastError(error);
+  return kept;
 }
 
 void PendingOutputFile::Close() noexcept {
@@ -23,9 +40,8 @@ void PendingOutputFile::Close() noexcept {
   path_.units[0] = 0;
 }
 
-bool PendingOutputFile::MarkForDeletion() noexcept {
-  if (!IsOpen()) return false;
-  FILE_DISPOSITION_INFO disposition{TRUE};
+bool PendingOutputFile::SetDeletion(bool delete_file) noexcept {
+  FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(delete_file ? TRUE : FALSE)};
   return SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
@@ -58,13 +74,11 @@ bool WriteBlockToFile(const MemoryBlock& block, const wchar_t* file_path) noexce
       error = ERROR_WRITE_FAULT;
     }
     if (error != ERROR_SUCCESS) {
-      static_cast<void>(output.MarkForDeletion());
       output.Close();
       SetLastError(error);
       return false;
     }
     offset += written;
   }
-  output.Close();
-  return true;
+  return output.Complete();
 }

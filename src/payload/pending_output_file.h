@@ -1,6 +1,8 @@
-// An output file that is either completed or vanishes: it is opened with delete access, so a writer
-// that fails midway marks it for deletion through its own handle and the file system removes it at
-// close. While open, only delete access is shared: nobody can read or swap a half-written file.
+// An output file that is either completed or vanishes. It is marked for deletion the moment it is
+// created and the mark is cleared only when it is complete, so a failed writer, and a process killed
+// midway (an updater that times out, a reboot), leave no partial file behind. It is never opened
+// over an existing file, and while open only delete access is shared: nobody can read or swap a
+// half-written file.
 #pragma once
 
 #include <windows.h>
@@ -16,18 +18,22 @@ class PendingOutputFile {
   PendingOutputFile& operator=(const PendingOutputFile&) = delete;
   ~PendingOutputFile() { Close(); }
 
-  // Creates or truncates the file; an open file is closed first, not deleted.
+  // Creates a new file, marked for deletion; an existing file of that name is refused
+  // (ERROR_FILE_EXISTS). An open file is closed first.
   [[nodiscard]] bool Open(const wchar_t* file_path) noexcept;
-  // Closing never deletes by itself; only a file marked before is removed.
+  // Clears the mark and closes: the file stays. On false the file is gone and the error is kept.
+  [[nodiscard]] bool Complete() noexcept;
+  // Closes without completing: a file still marked is removed.
   void Close() noexcept;
   [[nodiscard]] bool IsOpen() const noexcept { return handle_.IsValid(); }
-  [[nodiscard]] bool MarkForDeletion() noexcept;
   // A second handle with the same access, owned and closed by the caller.
   [[nodiscard]] HANDLE Duplicate() noexcept;
   [[nodiscard]] HANDLE Handle() const noexcept { return handle_.Get(); }
   [[nodiscard]] const wchar_t* Path() const noexcept { return path_.units; }
 
  private:
+  [[nodiscard]] bool SetDeletion(bool delete_file) noexcept;
+
   PathBuffer path_;
   UniqueFileHandle handle_;
 };

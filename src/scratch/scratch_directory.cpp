@@ -16,10 +16,18 @@ constexpr uint64_t kNameTailUnits = 11;
 constexpr wchar_t kAccessControlPrefix[] =
     L"D:PAI(A;;FA;;;BA)(A;OIIOCI;GA;;;BA)(A;;FA;;;SY)(A;OIIOCI;GA;;;SY)(A;OIIOCI;GA;;;CO)(A;;FA;;;";
 
+// List-directory access takes part in Windows' sharing checks (an open for attributes alone would
+// block nothing); not sharing delete refuses every rename and delete of the directory, while
+// listings, which share read, still work.
+UniqueFileHandle GuardDirectory(const wchar_t* directory) noexcept {
+  return UniqueFileHandle(CreateFileW(directory, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
 }  // namespace
 
 bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
-                          ExitOutcome& outcome) noexcept {
+                          UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept {
   outcome = {EXIT_PATH_TOO_LONG, 0};
   if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return false;
   const uint64_t name_start = BoundedLength(scratch_directory);
@@ -42,11 +50,16 @@ bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scrat
     static_cast<void>(HexEncode(random, sizeof(random), name, PathBuffer::capacity - name_start));
     name[5] = 0;
     static_cast<void>(BoundedAppend(scratch_directory, L".tmp"));
-    if (CreateDirectoryW(scratch_directory.units, descriptor != nullptr ? &attributes : nullptr)) {
-      static_cast<void>(BoundedAppend(scratch_directory, L"\\"));
-      outcome = {EXIT_OK, 0};
-      break;
+    if (!CreateDirectoryW(scratch_directory.units, descriptor != nullptr ? &attributes : nullptr)) continue;
+    // A directory that cannot be guarded is given up like a taken name.
+    directory_guard = GuardDirectory(scratch_directory.units);
+    if (!directory_guard.IsValid()) {
+      RemoveDirectoryW(scratch_directory.units);
+      continue;
     }
+    static_cast<void>(BoundedAppend(scratch_directory, L"\\"));
+    outcome = {EXIT_OK, 0};
+    break;
   }
   return outcome.exit_code == EXIT_OK;
 }

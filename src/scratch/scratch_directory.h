@@ -6,11 +6,14 @@
 #include <windows.h>
 
 #include "driver/exit_outcome.h"
+#include "handles/unique_handle.h"
 #include "strings/bounded_wide_string.h"
 
-// executable_directory ends with a backslash; on success scratch_directory does too.
+// executable_directory ends with a backslash; on success scratch_directory does too, and
+// directory_guard holds the new directory open so that nobody can rename or delete it, and so put a
+// directory of their own in its place, while the run uses it. Close the guard before removing it.
 [[nodiscard]] bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
-                                        ExitOutcome& outcome) noexcept;
+                                        UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept;
 
 // False is a failure; true with a null descriptor means the volume keeps no ACLs. The descriptor is
 // local memory for the caller to free.

@@ -25,6 +25,18 @@ LSTATUS ReadKeyStringValue(HKEY key, const wchar_t* value_name, wchar_t* buffer,
 
 void CloseRegistryKey(UniqueRegistryKey& key) noexcept { key.Reset(); }
 
+namespace {
+
+// "X:\..." only. A relative path would start whatever program of that name sits in the current
+// directory, and a "\\server\share" path would reach out over the network.
+bool IsLocalAbsolutePath(const wchar_t* path) noexcept {
+  const wchar_t drive = path[0];
+  const bool letter = (drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z');
+  return letter && path[1] == L':' && path[2] == L'\\';
+}
+
+}  // namespace
+
 ExitOutcome FindInstalledSetup(bool system_level, const wchar_t* previous_version, PathBuffer& path) noexcept {
   UniqueRegistryKey key;
   LSTATUS status = OpenSoftwareKey(system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, KEY_QUERY_VALUE, key);
@@ -41,5 +53,6 @@ ExitOutcome FindInstalledSetup(bool system_level, const wchar_t* previous_versio
     static_cast<void>(BoundedCopy(path.units, PathBuffer::capacity, path.units + 1));
     path.units[length - 2] = 0;
   }
+  if (!IsLocalAbsolutePath(path.units)) return {EXIT_INSTALLED_SETUP_NOT_REGISTERED, ERROR_BAD_PATHNAME};
   return {EXIT_OK, 0};
 }

@@ -1,11 +1,23 @@
 // Runs one program to completion without a window and turns what happened into an outcome: the
-// program's own exit code, or one of three start-failure codes the caller chooses.
+// program's own exit code, or one of three start-failure codes the caller chooses. A program file
+// that a scanner holds for a moment is waited out, not reported.
 #pragma once
 
 #include <cstdint>
 
 #include "driver/exit_outcome.h"
+#include "handles/unique_handle.h"
 
-// command_line must be writable: the platform may change it in place.
+// Opens the program file for reading, sharing only reading, so that from now until it is started
+// nobody can replace or rewrite it. A file that another process holds (32) or that is denied for
+// the moment (5) is tried again, 100 ms apart, up to 100 times; if it stays held the outcome is
+// code_if_held with that error. Any other failure leaves program_hold empty with exit code 0: the
+// start then reports it, with the code that names it.
+ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held, UniqueFileHandle& program_hold) noexcept;
+
+// command_line must be writable: the platform may change it in place. program_hold, which may be
+// empty, is closed as soon as the program has been started or has finally failed to start. A start
+// refused with 32 or 5 is tried again like the hold.
 ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line, uint32_t code_if_file_not_found,
-                          uint32_t code_if_path_not_found, uint32_t code_otherwise) noexcept;
+                          uint32_t code_if_path_not_found, uint32_t code_otherwise,
+                          UniqueFileHandle& program_hold) noexcept;

@@ -34,7 +34,7 @@ bool BuildPatchCommandLine(const wchar_t* installed_setup_path, const wchar_t* p
 }
 
 ExitOutcome InvokeSetup(const LaunchSettings& settings, const PathBuffer& archive_path, const PathBuffer& setup_path,
-                        bool compressed_archive) noexcept {
+                        bool compressed_archive, UniqueFileHandle& setup_hold) noexcept {
   PathBuffer program;
   static_cast<void>(BoundedCopy(program, setup_path.units));
 
@@ -50,5 +50,5 @@ ExitOutcome InvokeSetup(const LaunchSettings& settings, const PathBuffer& archiv
   if (!fits) return {EXIT_COMMAND_LINE_TOO_LONG, 0};
   AppendPassThroughArguments(command_line, settings.command_line);
   return LaunchAndWait(program.units, command_line.units, EXIT_SETUP_RUN_FILE_NOT_FOUND, EXIT_SETUP_RUN_PATH_NOT_FOUND,
-                       EXIT_SETUP_RUN_START_FAILED);
+                       EXIT_SETUP_RUN_START_FAILED, setup_hold);
 }

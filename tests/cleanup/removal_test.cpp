@@ -15,63 +15,13 @@
 #include <vector>
 
 #include "cleanup/removal.h"
+#include "support/file_holder.h"
 #include "support/import_redirect.h"
 #include "support/test_files.h"
 
 namespace {
 
 using Names = std::vector<std::wstring>;
-
-// A process that holds a file open with a given share mode until Release.
-class FileHolder {
- public:
-  FileHolder(const std::wstring& path, DWORD share) {
-    static int serial = 0;
-    const std::wstring suffix = std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
-    const std::wstring ready_name = L"file-holder-ready-" + suffix;
-    const std::wstring release_name = L"file-holder-release-" + suffix;
-    ready_ = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
-    release_ = CreateEventW(nullptr, TRUE, FALSE, release_name.c_str());
-    std::wstring command_line = L"file_holder.exe \"" + path + L"\" " + std::to_wstring(share) + L" " + ready_name +
-                                L" " + release_name;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW((ProgramDirectory() + L"file_holder.exe").c_str(), command_line.data(), nullptr, nullptr,
-                        FALSE, 0, nullptr, nullptr, &startup, &process)) {
-      return;
-    }
-    CloseHandle(process.hThread);
-    process_ = process.hProcess;
-    const HANDLE either[] = {ready_, process_};
-    holding_ = WaitForMultipleObjects(2, either, FALSE, 30000) == WAIT_OBJECT_0;
-  }
-  FileHolder(const FileHolder&) = delete;
-  FileHolder& operator=(const FileHolder&) = delete;
-  ~FileHolder() {
-    Release();
-    CloseHandle(ready_);
-    CloseHandle(release_);
-  }
-
-  bool Holding() const { return holding_; }
-
-  // Returns once the process has closed the file and ended.
-  void Release() {
-    if (process_ == nullptr) return;
-    SetEvent(release_);
-    WaitForSingleObject(process_, 30000);
-    CloseHandle(process_);
-    process_ = nullptr;
-    holding_ = false;
-  }
-
- private:
-  HANDLE ready_ = nullptr;
-  HANDLE release_ = nullptr;
-  HANDLE process_ = nullptr;
-  bool holding_ = false;
-};
 
 // The pauses the routine took, and a holder to let go at a given pause.
 struct Pauses {
@@ -270,7 +220,13 @@ INSTANTIATE_TEST_SUITE_P(
                     HolderCase{"WithDeleteSharingReleasedAtPause3", kShareAll, 3, true, 3, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RemoveExtractedFilesTest, RemovesBothFilesBeforeTheDirectory) {
+// Held the way the run guards its scratch directory: no rename or delete until closed.
+UniqueFileHandle GuardOf(const wchar_t* directory) {
+  return UniqueFileHandle(CreateFileW(directory, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+TEST(RemoveExtractedFilesTest, RemovesBothFilesThenClosesTheGuardThenRemovesTheDirectory) {
   TemporaryDirectory directory(L"removal");
   PathBuffer scratch;
   ASSERT_TRUE(BoundedCopy(scratch, EmptyDirectory(directory.Path()).c_str()));
@@ -281,9 +237,13 @@ TEST(RemoveExtractedFilesTest, RemovesBothFilesBeforeTheDirectory) {
   ASSERT_TRUE(WriteFileBytes(archive.units, "archive"));
   ASSERT_TRUE(WriteFileBytes(setup.units, "setup"));
 
+  UniqueFileHandle guard = GuardOf(scratch.units);
+  ASSERT_TRUE(guard.IsValid());
+
   PauseCounter counter;
-  RemoveExtractedFiles(archive, setup, scratch);
-  EXPECT_TRUE(pauses.lengths.empty()) << "the directory must be empty by its turn";
+  RemoveExtractedFiles(archive, setup, scratch, guard);
+  EXPECT_FALSE(guard.IsValid());
+  EXPECT_TRUE(pauses.lengths.empty()) << "the directory must be empty and unguarded by its turn";
   EXPECT_TRUE(ListDirectory(directory.Path()).empty());
 }
 
@@ -292,9 +252,10 @@ TEST(RemoveExtractedFilesTest, EmptyFilePathsLeaveOnlyTheDirectoryToRemove) {
   PathBuffer scratch;
   ASSERT_TRUE(BoundedCopy(scratch, EmptyDirectory(directory.Path()).c_str()));
   PathBuffer empty;
+  UniqueFileHandle no_guard;
 
   PauseCounter counter;
-  RemoveExtractedFiles(empty, empty, scratch);
+  RemoveExtractedFiles(empty, empty, scratch, no_guard);
   EXPECT_TRUE(pauses.lengths.empty());
   EXPECT_TRUE(ListDirectory(directory.Path()).empty());
 }

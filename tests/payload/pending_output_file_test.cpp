@@ -168,13 +168,20 @@ TEST(WriteBlockToFileFullVolumeTest, FailedWriteLeavesNoFileAndKeepsItsError) {
   EXPECT_FALSE(calls.back().succeeded);
 }
 
-TEST(WriteBlockToFileTest, ExistingFileIsReplaced) {
+// Output goes only into new files: a name that already exists was put there by someone else, and is
+// neither followed nor changed, whoever holds it and however.
+TEST(WriteBlockToFileTest, ExistingFileIsRefusedAndKept) {
   TemporaryDirectory directory(L"output");
   const std::wstring path = directory / L"archive.bin";
-  ASSERT_TRUE(WriteFileBytes(path, "an older and longer content"));
+  ASSERT_TRUE(WriteFileBytes(path, "planted"));
   const std::string bytes = "new";
-  ASSERT_TRUE(WriteBlockToFile(BlockOf(bytes), path.c_str()));
-  EXPECT_EQ(ReadFileBytes(path), "new");
+  for (const DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}, kShareAll}) {
+    const HANDLE holder = share == kShareAll ? INVALID_HANDLE_VALUE : OpenShared(path, GENERIC_READ, share);
+    EXPECT_FALSE(WriteBlockToFile(BlockOf(bytes), path.c_str())) << "share " << share;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS)) << "share " << share;
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    EXPECT_EQ(ReadFileBytes(path), "planted") << "share " << share;
+  }
 }
 
 TEST(WriteBlockToFileTest, PathBeyond259UnitsFailsBeforeTouchingTheFileSystem) {
@@ -205,7 +212,7 @@ TEST_F(PendingOutputFileTest, ClosedObjectReportsNothingAndClosesHarmlessly) {
   PendingOutputFile file;
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(file.Handle(), INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(file.MarkForDeletion());
+  EXPECT_FALSE(file.Complete());
   EXPECT_EQ(file.Duplicate(), INVALID_HANDLE_VALUE);
   file.Close();
   file.Close();
@@ -217,7 +224,12 @@ TEST_F(PendingOutputFileTest, ClosedObjectReportsNothingAndClosesHarmlessly) {
   file.Close();
   EXPECT_FALSE(file.IsOpen());
   EXPECT_EQ(std::wstring(file.Path()), L"");
-  EXPECT_TRUE(PathExists(path_)) << "closing never deletes by itself";
+  EXPECT_FALSE(PathExists(path_)) << "a file closed without being completed is gone";
+
+  ASSERT_TRUE(file.Open(path_.c_str()));
+  EXPECT_TRUE(file.Complete());
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_TRUE(PathExists(path_)) << "a completed file stays";
 }
 
 // While the object holds the file, nobody else can read or change it; only delete access is shared.
@@ -235,23 +247,7 @@ TEST_F(PendingOutputFileTest, HeldFileRefusesReadersAndWritersButSharesDelete) {
   if (deleter != INVALID_HANDLE_VALUE) CloseHandle(deleter);
 }
 
-TEST_F(PendingOutputFileTest, OpenRefusedByAnotherHandlesShareModeFailsAndLeavesTheFileAlone) {
-  ASSERT_TRUE(WriteFileBytes(path_, "held"));
-  for (const DWORD share : {DWORD{0}, DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE},
-                            DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}}) {
-    const HANDLE holder = OpenShared(path_, GENERIC_READ, share);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    PendingOutputFile file;
-    EXPECT_FALSE(file.Open(path_.c_str())) << "share " << share;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "share " << share;
-    EXPECT_FALSE(file.IsOpen());
-    EXPECT_EQ(std::wstring(file.Path()), L"");
-    CloseHandle(holder);
-    EXPECT_EQ(ReadFileBytes(path_), "held");
-  }
-}
-
-TEST_F(PendingOutputFileTest, OpenWhileOpenCompletesThePreviousFile) {
+TEST_F(PendingOutputFileTest, OpenWhileOpenDiscardsThePreviousFile) {
   PendingOutputFile file;
   ASSERT_TRUE(file.Open(path_.c_str()));
   DWORD written = 0;
@@ -259,30 +255,67 @@ TEST_F(PendingOutputFileTest, OpenWhileOpenCompletesThePreviousFile) {
   const std::wstring second = directory_ / L"second.bin";
   ASSERT_TRUE(file.Open(second.c_str()));
   EXPECT_EQ(std::wstring(file.Path()), second);
-  EXPECT_EQ(ReadFileBytes(path_), "first") << "the first file is closed and kept";
-  file.Close();
+  EXPECT_FALSE(PathExists(path_)) << "the first file was never completed";
+  ASSERT_TRUE(file.Complete());
+  EXPECT_EQ(ListDirectory(directory_.Path()), std::vector<std::wstring>{L"second.bin"});
 }
 
-// Writes through a duplicate land in the same file; the mark made through the object's own handle
-// removes the file once the last handle closes, whichever closes last.
-TEST_F(PendingOutputFileTest, MarkedFileIsGoneAfterTheLastHandleCloses) {
-  for (const bool duplicate_closed_first : {true, false}) {
-    PendingOutputFile file;
-    ASSERT_TRUE(file.Open(path_.c_str()));
-    const HANDLE copy = file.Duplicate();
-    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
-    ASSERT_NE(copy, file.Handle());
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(copy, "partial", 7, &written, nullptr));
-    if (duplicate_closed_first) CloseHandle(copy);
-    ASSERT_TRUE(file.MarkForDeletion());
-    file.Close();
-    if (!duplicate_closed_first) {
-      EXPECT_EQ(ListDirectory(directory_.Path()), std::vector<std::wstring>{L"setup.exe"})
-          << "the duplicate still holds it";
-      CloseHandle(copy);
+// Writes through a duplicate land in the same file. A file that is not completed is gone once the
+// last handle closes, whichever closes last; completing keeps it even while a duplicate is open.
+TEST_F(PendingOutputFileTest, FileIsKeptOnlyWhenCompletedWhicheverHandleClosesLast) {
+  for (const bool complete : {false, true}) {
+    for (const bool duplicate_closed_first : {true, false}) {
+      const std::string label = std::string(complete ? "completed" : "not completed") +
+                                (duplicate_closed_first ? ", duplicate closed first" : ", duplicate closed last");
+      PendingOutputFile file;
+      ASSERT_TRUE(file.Open(path_.c_str()));
+      const HANDLE copy = file.Duplicate();
+      ASSERT_NE(copy, INVALID_HANDLE_VALUE);
+      ASSERT_NE(copy, file.Handle());
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(copy, "written", 7, &written, nullptr));
+      if (duplicate_closed_first) CloseHandle(copy);
+      if (complete) {
+        ASSERT_TRUE(file.Complete()) << label;
+      } else {
+        file.Close();
+      }
+      if (!duplicate_closed_first) {
+        EXPECT_EQ(ListDirectory(directory_.Path()), std::vector<std::wstring>{L"setup.exe"}) << label;
+        CloseHandle(copy);
+      }
+      EXPECT_EQ(PathExists(path_), complete) << label;
+      if (complete) {
+        EXPECT_EQ(ReadFileBytes(path_), "written") << label;
+      }
+      ASSERT_TRUE(RemoveTree(path_));
     }
-    EXPECT_FALSE(PathExists(path_)) << "duplicate closed first: " << duplicate_closed_first;
+  }
+}
+
+// A writer killed in the middle of a file, as by a timed-out updater or the task manager, leaves
+// nothing: the file is marked for deletion from the moment it exists.
+TEST_F(PendingOutputFileTest, WriterKilledMidwayLeavesNoFile) {
+  for (const bool complete : {false, true}) {
+    const std::wstring path = directory_ / (complete ? L"completed.bin" : L"killed.bin");
+    const std::wstring ready_name = L"pending_output_ready_" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
+    ASSERT_NE(ready, nullptr);
+    const std::wstring writer = ProgramDirectory() + L"output_file_writer.exe";
+    std::wstring command_line = L"\"" + writer + L"\" \"" + path + L"\" " + ready_name + (complete ? L" complete" : L" hold");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessW(writer.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+    EXPECT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
+    EXPECT_TRUE(PathExists(path)) << "the file exists while it is written";
+    TerminateProcess(started.hProcess, 9);
+    WaitForSingleObject(started.hProcess, 30000);
+    CloseHandle(started.hProcess);
+    CloseHandle(started.hThread);
+    CloseHandle(ready);
+    EXPECT_EQ(PathExists(path), complete) << (complete ? "completed before the kill" : "killed midway");
   }
 }
 

@@ -180,6 +180,8 @@ class ScratchDirectoryTest : public testing::Test {
   void SetUp() override { observed = Observed{}; }
 
   TemporaryDirectory root_{L"scratch"};
+  // Declared after the root, so it closes before the root is removed.
+  UniqueFileHandle guard_;
 };
 
 TEST_F(ScratchDirectoryTest, NamesAreFiveUpperCaseHexDigitsDrawnAfreshOnEveryRun) {
@@ -189,7 +191,7 @@ TEST_F(ScratchDirectoryTest, NamesAreFiveUpperCaseHexDigitsDrawnAfreshOnEveryRun
   for (int run = 0; run < kRuns; ++run) {
     PathBuffer scratch;
     ExitOutcome outcome{1, 1};
-    ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, outcome));
+    ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
     EXPECT_EQ(outcome.exit_code, EXIT_OK);
     EXPECT_EQ(outcome.windows_error, 0u);
 
@@ -211,6 +213,30 @@ TEST_F(ScratchDirectoryTest, NamesAreFiveUpperCaseHexDigitsDrawnAfreshOnEveryRun
   for (const auto& seen : digits_seen) EXPECT_GT(seen.size(), 1u) << "every digit position must vary";
 }
 
+// While the run holds its guard, nobody can rename or delete the scratch directory and so put their
+// own in its place; listing it and working with the files in it goes on as usual.
+TEST_F(ScratchDirectoryTest, GuardRefusesRenameAndDeleteOfTheDirectoryUntilClosed) {
+  PathBuffer scratch;
+  ExitOutcome outcome{1, 1};
+  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  ASSERT_TRUE(guard_.IsValid());
+  std::wstring directory = scratch.units;
+  directory.pop_back();
+  const std::wstring renamed = root_ / L"swapped";
+
+  EXPECT_FALSE(MoveFileW(directory.c_str(), renamed.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(RemoveDirectoryW(directory.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+  ASSERT_TRUE(WriteFileBytes(scratch.units + std::wstring(L"archive"), "bytes"));
+  EXPECT_EQ(ListDirectory(scratch.units), std::vector<std::wstring>{L"archive"});
+  ASSERT_TRUE(DeleteFileW((scratch.units + std::wstring(L"archive")).c_str()));
+
+  guard_.Reset();
+  EXPECT_TRUE(MoveFileW(directory.c_str(), renamed.c_str())) << GetLastError();
+}
+
 struct RandomCase {
   const char* name;
   BOOLEAN(WINAPI* random)(PVOID, ULONG);
@@ -223,7 +249,7 @@ TEST_P(ScratchNameTest, DigitsComeFromTheFirstTwoAndAHalfBytesInOrder) {
   ImportRedirect random("advapi32.dll", "SystemFunction036", reinterpret_cast<const void*>(GetParam().random));
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, outcome));
+  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
   EXPECT_EQ(std::wstring(scratch.units), root_.Path() + GetParam().directory_name + L"\\");
   EXPECT_TRUE(PathExists(root_.Path() + GetParam().directory_name));
 }
@@ -251,7 +277,7 @@ TEST_P(ScratchLengthTest, ExecutableDirectoryOfAtMost246UnitsFits) {
 
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
-  EXPECT_EQ(MakeScratchDirectory(directory.c_str(), scratch, outcome), c.created);
+  EXPECT_EQ(MakeScratchDirectory(directory.c_str(), scratch, guard_, outcome), c.created);
   if (c.created) {
     EXPECT_EQ(outcome.exit_code, EXIT_OK);
     EXPECT_EQ(BoundedLength(scratch), 259u);
@@ -277,7 +303,7 @@ TEST_F(ScratchDirectoryTest, TenRefusedTriesEachWithANewNameEndIn109) {
   ImportRedirect random("advapi32.dll", "SystemFunction036", reinterpret_cast<const void*>(&CountingRandom));
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
-  EXPECT_FALSE(MakeScratchDirectory(root_.Path().c_str(), scratch, outcome));
+  EXPECT_FALSE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
   EXPECT_EQ(outcome.exit_code, EXIT_SCRATCH_DIRECTORY_FAILED);
   EXPECT_EQ(outcome.windows_error, 0u) << "the last refusal's error is not carried";
 
@@ -297,7 +323,7 @@ TEST_F(ScratchDirectoryTest, DescriptorIsProtectedAndAdmitsOnlyAdministratorsSys
   real_create_directory = create.Original<decltype(&CreateDirectoryW)>();
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, outcome));
+  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
 
   ASSERT_EQ(observed.directory_had_attributes, std::vector<bool>{true});
   EXPECT_EQ(observed.attributes.nLength, 24u);
@@ -329,7 +355,7 @@ TEST_P(ScratchVolumeTest, NoPersistentAclsMeansNoDescriptorAndNoSidLookup) {
 
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, outcome));
+  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
   EXPECT_EQ(observed.directory_had_attributes, std::vector<bool>{false});
   EXPECT_EQ(observed.token_opens, 0);
   EXPECT_TRUE(PathExists(scratch.units));
@@ -372,7 +398,7 @@ TEST_P(ScratchSecurityFailureTest, EndsIn117WithTheErrorAndCreatesNothing) {
 
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
-  EXPECT_FALSE(MakeScratchDirectory(root_.Path().c_str(), scratch, outcome));
+  EXPECT_FALSE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
   EXPECT_EQ(outcome.exit_code, EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED);
   if (c.injected_error != 0) {
     EXPECT_EQ(outcome.windows_error, c.injected_error);

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "driver/exit_outcome.h"
 #include "setup/process_launch.h"
 #include "setup/setup_command_lines.h"
 #include "strings/bounded_wide_string.h"
 #include "support/child_process.h"
+#include "support/file_holder.h"
 #include "support/import_redirect.h"
 #include "support/test_files.h"
 
@@ -18,11 +21,20 @@ constexpr uint32_t kFileNotFound = 201;
 constexpr uint32_t kPathNotFound = 202;
 constexpr uint32_t kOtherwise = 203;
 
-ExitOutcome Launch(const std::wstring& program) {
+ExitOutcome Launch(const std::wstring& program, UniqueFileHandle& hold) {
   CommandLineBuffer line;
   EXPECT_TRUE(BoundedCopy(line, (L"\"" + program + L"\"").c_str()));
-  return LaunchAndWait(program.c_str(), line.units, kFileNotFound, kPathNotFound, kOtherwise);
+  return LaunchAndWait(program.c_str(), line.units, kFileNotFound, kPathNotFound, kOtherwise, hold);
 }
+
+ExitOutcome Launch(const std::wstring& program) {
+  UniqueFileHandle no_hold;
+  return Launch(program, no_hold);
+}
+
+// Pauses between tries are counted, not taken.
+std::vector<DWORD> pauses;
+VOID WINAPI CountingSleep(DWORD milliseconds) { pauses.push_back(milliseconds); }
 
 std::wstring SampleSetup() { return ProgramDirectory() + L"sample_setup.exe"; }
 
@@ -45,7 +57,8 @@ TEST(LaunchAndWaitTest, ChildGetsTheCommandLineTheEnvironmentAndTheCurrentDirect
   // The first token is not used to find the program: only the application path is.
   CommandLineBuffer line;
   ASSERT_TRUE(BoundedCopy(line, L"\"Z:\\nowhere\\other.exe\" --a=\"b c\""));
-  const ExitOutcome outcome = LaunchAndWait(SampleSetup().c_str(), line.units, 1, 2, 3);
+  UniqueFileHandle no_hold;
+  const ExitOutcome outcome = LaunchAndWait(SampleSetup().c_str(), line.units, 1, 2, 3, no_hold);
   EXPECT_EQ(outcome.exit_code, 0u);
 
   wchar_t directory[MAX_PATH] = {};
@@ -70,6 +83,94 @@ TEST(LaunchAndWaitTest, StartFailuresGiveTheCallersCodes) {
   outcome = Launch(directory / L"notes.exe");
   EXPECT_EQ(outcome.exit_code, kOtherwise);
   EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_BAD_EXE_FORMAT));
+}
+
+// From the moment the run holds it until it has started, the program file cannot be rewritten,
+// renamed or deleted by anyone, and it still starts; then the hold is let go at once.
+TEST(HoldProgramFileTest, HeldProgramCannotBeSwappedYetStartsAndIsLetGoOnceStarted) {
+  TemporaryDirectory directory(L"hold");
+  const std::wstring program = directory / L"setup.exe";
+  ASSERT_TRUE(CopyFileTo(SampleSetup(), program));
+  UniqueFileHandle hold;
+  const ExitOutcome held = HoldProgramFile(program.c_str(), kOtherwise, hold);
+  EXPECT_EQ(held.exit_code, 0u);
+  ASSERT_TRUE(hold.IsValid());
+
+  const HANDLE writer = CreateFileW(program.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileW(program.c_str(), (directory / L"moved.exe").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileW(program.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"7");
+  const ExitOutcome outcome = Launch(program, hold);
+  EXPECT_EQ(outcome.exit_code, 7u);
+  EXPECT_FALSE(hold.IsValid());
+  EXPECT_TRUE(DeleteFileW(program.c_str())) << GetLastError();
+}
+
+// A scanner that holds the program without sharing for a moment is waited out, whether it holds it
+// when the run takes its own hold or when the run starts it.
+TEST(HoldProgramFileTest, ProgramHeldByAnotherProcessForAMomentIsWaitedOut) {
+  for (const bool hold_first : {true, false}) {
+    TemporaryDirectory directory(L"hold");
+    const std::wstring program = directory / L"setup.exe";
+    ASSERT_TRUE(CopyFileTo(SampleSetup(), program));
+    FileHolder holder(program, 0);
+    ASSERT_TRUE(holder.Holding());
+    std::thread release_later([&holder] {
+      Sleep(1500);
+      holder.Release();
+    });
+    const ULONGLONG start = GetTickCount64();
+    UniqueFileHandle hold;
+    if (hold_first) {
+      const ExitOutcome held = HoldProgramFile(program.c_str(), kOtherwise, hold);
+      EXPECT_EQ(held.exit_code, 0u);
+      EXPECT_TRUE(hold.IsValid());
+    }
+    EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+    const ExitOutcome outcome = Launch(program, hold);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    release_later.join();
+    EXPECT_EQ(outcome.exit_code, 0u) << "hold first: " << hold_first << ", error " << outcome.windows_error;
+    EXPECT_GE(elapsed, 1400u) << "hold first: " << hold_first;
+    EXPECT_LT(elapsed, 9000u) << "hold first: " << hold_first;
+  }
+}
+
+// One that stays held ends with the caller's code and the sharing violation after 100 tries.
+TEST(HoldProgramFileTest, ProgramHeldThroughoutGivesTheCallersCodeAfter100Tries) {
+  TemporaryDirectory directory(L"hold");
+  const std::wstring program = directory / L"setup.exe";
+  ASSERT_TRUE(CopyFileTo(SampleSetup(), program));
+  FileHolder holder(program, 0);
+  ASSERT_TRUE(holder.Holding());
+  ImportRedirect sleep("kernel32.dll", "Sleep", reinterpret_cast<const void*>(&CountingSleep));
+
+  pauses.clear();
+  UniqueFileHandle hold;
+  ExitOutcome outcome = HoldProgramFile(program.c_str(), kOtherwise, hold);
+  EXPECT_EQ(outcome.exit_code, kOtherwise);
+  EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(hold.IsValid());
+  EXPECT_EQ(pauses, std::vector<DWORD>(99, 100));
+
+  pauses.clear();
+  outcome = Launch(program);
+  EXPECT_EQ(outcome.exit_code, kOtherwise);
+  EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(pauses, std::vector<DWORD>(99, 100));
+
+  // Anything but a held file is no reason to wait: it is left for the start to report.
+  pauses.clear();
+  outcome = HoldProgramFile((directory / L"missing.exe").c_str(), kOtherwise, hold);
+  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_FALSE(hold.IsValid());
+  EXPECT_TRUE(pauses.empty());
 }
 
 // Wine never fails a wait on a live process handle or the read of its exit code; Windows can (for
@@ -120,7 +221,8 @@ TEST(InvokeSetupTest, StartFailuresGive122To124) {
                         Case{directory / L"notes.exe", EXIT_SETUP_RUN_START_FAILED, ERROR_BAD_EXE_FORMAT}}) {
     PathBuffer setup_path;
     ASSERT_TRUE(BoundedCopy(setup_path, c.setup.c_str()));
-    const ExitOutcome outcome = InvokeSetup(settings, archive_path, setup_path, true);
+    UniqueFileHandle no_hold;
+    const ExitOutcome outcome = InvokeSetup(settings, archive_path, setup_path, true, no_hold);
     EXPECT_EQ(outcome.exit_code, c.exit_code) << Narrow(c.setup);
     EXPECT_EQ(outcome.windows_error, c.windows_error) << Narrow(c.setup);
   }
