@@ -6,7 +6,9 @@ set -eu
 : "${WINEPREFIX:?set WINEPREFIX to the private prefix of the build tree}"
 export WINEPREFIX
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine reads its DLL overrides only from the Unix environment a run starts in, so a test that needs
+# more (WINE_EXTRA_DLL_OVERRIDES) has them added here.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINE_EXTRA_DLL_OVERRIDES:+;$WINE_EXTRA_DLL_OVERRIDES}"
 if [ ! -f "$WINEPREFIX/.initialised" ]; then
   mkdir -p "$WINEPREFIX"
   (

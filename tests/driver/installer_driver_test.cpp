@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/exit_outcome.h"
+
 #include "driver/installer_driver.h"
 #include "support/child_process.h"
 #include "support/import_redirect.h"
@@ -157,6 +159,131 @@ TEST_F(InstallerDriverTest, ExecutablePathThatCannotBeHadWholeEndsWith108AndNoth
   }
   EXPECT_EQ(g_trim_calls, 0);
   EXPECT_EQ(ScratchDirectoriesBesideUs(), before);
+}
+
+// The entry point restricts where libraries may be loaded from before it does anything else. Wine
+// honours the restriction, but nothing the installer loads by name after its start would show it
+// (its one load at run time, cabinet.dll, goes by full path), so the call and its place are recorded
+// here. The entry runs on a thread of its own, whose ExitProcess only ends that thread.
+std::vector<std::string> g_entry_calls;
+
+BOOL WINAPI RecordingSetDefaultDllDirectories(DWORD flags) {
+  g_entry_calls.push_back("SetDefaultDllDirectories " + std::to_string(flags));
+  return TRUE;
+}
+
+// Taken before the redirect exists, since making one looks up modules itself.
+decltype(&GetModuleHandleW) g_real_get_module_handle = nullptr;
+
+HMODULE WINAPI RecordingGetModuleHandleW(LPCWSTR name) {
+  g_entry_calls.push_back(name == nullptr ? "GetModuleHandleW null" : "GetModuleHandleW " + Narrow(name));
+  return g_real_get_module_handle(name);
+}
+
+VOID WINAPI ReturningExitProcess(UINT exit_code) {
+  g_entry_calls.push_back("ExitProcess " + std::to_string(exit_code));
+  ExitThread(exit_code);
+}
+
+}  // namespace
+
+extern "C" void ProgramEntry();
+
+namespace {
+
+TEST_F(InstallerDriverTest, EntryRestrictsLibrarySearchToTheSystemDirectoryFirst) {
+  ImportRedirect command_line("kernel32.dll", "GetCommandLineW", reinterpret_cast<const void*>(&FakeGetCommandLineW));
+  ImportRedirect directories("kernel32.dll", "SetDefaultDllDirectories",
+                             reinterpret_cast<const void*>(&RecordingSetDefaultDllDirectories));
+  ImportRedirect exit("kernel32.dll", "ExitProcess", reinterpret_cast<const void*>(&ReturningExitProcess));
+  g_real_get_module_handle = &GetModuleHandleW;
+  ImportRedirect module_handle("kernel32.dll", "GetModuleHandleW",
+                               reinterpret_cast<const void*>(&RecordingGetModuleHandleW));
+  g_command_line = L"installer.exe";
+  g_entry_calls.clear();
+  const HANDLE entry = CreateThread(
+      nullptr, 0, [](void*) -> DWORD {
+        ProgramEntry();
+        return 0;
+      },
+      nullptr, 0, nullptr);
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(WaitForSingleObject(entry, 60000), WAIT_OBJECT_0);
+  CloseHandle(entry);
+  EXPECT_EQ(g_entry_calls, (std::vector<std::string>{"SetDefaultDllDirectories " +
+                                                         std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32),
+                                                     "GetModuleHandleW null", "ExitProcess 112"}));
+}
+
+// Runs of real installers' payloads in this process, with the installer's own path made to point
+// into a directory of the test's: the working set must be trimmed once, after the payload is out
+// and any patch run is over, and before the setup program starts.
+std::vector<std::wstring> g_run_events;
+ImportRedirect* g_start_redirect = nullptr;
+
+BOOL WINAPI RecordingSetProcessWorkingSetSize(HANDLE, SIZE_T, SIZE_T) {
+  g_run_events.push_back(L"trim");
+  return TRUE;
+}
+
+BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR command_line, LPSECURITY_ATTRIBUTES process,
+                                    LPSECURITY_ATTRIBUTES thread, BOOL inherit, DWORD flags, LPVOID environment,
+                                    LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
+  const std::wstring name = application;
+  g_run_events.push_back(L"start " + name.substr(name.rfind(L'\\') + 1));
+  return g_start_redirect->Original<decltype(&CreateProcessW)>()(application, command_line, process, thread, inherit,
+                                                                  flags, environment, directory, startup,
+                                                                  information);
+}
+
+class FixtureRunTest : public InstallerDriverTest {
+ protected:
+  ExitOutcome RunFixture(const std::wstring& file_name) {
+    LoadedModule module = LoadFixture(file_name);
+    EXPECT_NE(module, nullptr) << Narrow(file_name);
+    const std::wstring path = home_ / L"installer.exe";
+    g_module_path = path.c_str();
+    g_module_path_result = static_cast<DWORD>(path.size());
+    g_module_path_error = 0;
+    g_command_line = L"installer.exe";
+    g_run_events.clear();
+    ImportRedirect module_path("kernel32.dll", "GetModuleFileNameW",
+                               reinterpret_cast<const void*>(&FakeGetModuleFileNameW));
+    ImportRedirect command_line("kernel32.dll", "GetCommandLineW",
+                                reinterpret_cast<const void*>(&FakeGetCommandLineW));
+    ImportRedirect trim("kernel32.dll", "SetProcessWorkingSetSize",
+                        reinterpret_cast<const void*>(&RecordingSetProcessWorkingSetSize));
+    ImportRedirect start("kernel32.dll", "CreateProcessW", reinterpret_cast<const void*>(&RecordingCreateProcessW));
+    g_start_redirect = &start;
+    const ExitOutcome outcome = RunInstaller(module.get());
+    g_start_redirect = nullptr;
+    return outcome;
+  }
+
+  TemporaryDirectory home_{L"fixture-run"};
+  TemporaryDirectory installed_{L"1.0.0"};
+  TemporaryDirectory records_{L"records"};
+  EnvironmentVariableScope record_{L"SAMPLE_SETUP_RECORD", (records_ / L"record.txt").c_str()};
+  EnvironmentVariableScope machine_{L"HalvexUpdateIsMachine", nullptr};
+  RegistryValueScope installed_setup_{HKEY_CURRENT_USER, L"Software\\Zarvelo", L"UninstallString", KEY_WOW64_32KEY};
+};
+
+TEST_F(FixtureRunTest, WorkingSetIsTrimmedOnceJustBeforeTheSetupProgramStarts) {
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+  const ExitOutcome outcome = RunFixture(L"demo_installer.exe");
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.windows_error;
+  EXPECT_EQ(g_run_events, (std::vector<std::wstring>{L"trim", L"start setup.exe"}));
+  EXPECT_EQ(ListDirectory(home_.Path()), Names{});
+}
+
+TEST_F(FixtureRunTest, PatchPathTrimsOnceBetweenThePatchRunAndTheSetupProgram) {
+  ASSERT_TRUE(CopyFileTo(ProgramDirectory() + L"sample_setup.exe", installed_ / L"setup.exe"));
+  ASSERT_TRUE(installed_setup_.SetString(L"\"" + installed_ / L"setup.exe" + L"\""));
+  EnvironmentVariableScope per_user_root(L"LOCALAPPDATA", (home_ / L"appdata").c_str());
+  const ExitOutcome outcome = RunFixture(L"patch_installer.exe");
+  EXPECT_EQ(outcome.exit_code, 0u) << outcome.windows_error;
+  EXPECT_EQ(g_run_events, (std::vector<std::wstring>{L"start setup.exe", L"trim", L"start setup.exe"}));
+  EXPECT_EQ(ListDirectory(home_.Path()), Names{L"appdata"}) << "nothing of the run is left";
 }
 
 }  // namespace

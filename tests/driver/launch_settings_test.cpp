@@ -165,6 +165,33 @@ TEST(ParseCommandLineTest, ComparesWholeArgumentsAfterTheProgramName) {
   }
 }
 
+// The setup program splits its command line with the C runtime, whose rules for "" inside quotes
+// differ from CommandLineToArgvW's (and between runtimes before and after 2008): a switch either
+// way of splitting finds is refused; text that stays inside quotes for all of them is not.
+TEST(ParseCommandLineTest, RefusedSwitchesCannotHideBehindQuoting) {
+  const struct {
+    const wchar_t* command_line;
+    bool has_rejected_switch;
+  } cases[] = {
+      {L"inst.exe \"a\"\"\" --cleanup", true},         // one argument to the shell, two to the runtime
+      {L"inst.exe \"\"\"\" --drelix-frame", true},      // likewise
+      {L"inst.exe \"a\"\"b\" --cleanup", true},         // likewise
+      {L"inst.exe \"a\"\" --cleanup\"", true},          // some rules leave the quotes at ""
+      {L"inst.exe \"x --cleanup\"", false},             // inside quotes for every rule
+      {L"inst.exe \"a\"\"\"\" --cleanup\"", true},       // the shell's split finds it
+      {L"inst.exe a\\\"--cleanup", false},              // an escaped quote is text
+      {L"inst.exe \\\"--cleanup\\\"", false},           // likewise, at both ends
+      {L"\"inst --cleanup.exe\" x", false},             // the program name, however quoted
+      {L"inst.exe \"--CLEANUP", true},                 // a quote never closed
+      {L"inst.exe --cleanup\t", true},                 // a tab ends an argument too
+  };
+  for (const auto& c : cases) {
+    LaunchSettings settings;
+    ASSERT_TRUE(settings.ParseCommandLine(c.command_line));
+    EXPECT_EQ(settings.has_rejected_switch, c.has_rejected_switch) << c.command_line;
+  }
+}
+
 TEST(ParseCommandLineTest, NoCommandLineFailsWithoutReadingTheEnvironment) {
   EnvironmentVariableScope machine_flag(L"HalvexUpdateIsMachine", L"1");
   LaunchSettings settings;

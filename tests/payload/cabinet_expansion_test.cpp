@@ -150,6 +150,17 @@ TEST(CabinetExpansionNonAsciiTest, DirectoryWithCyrillicAndCjkLetters) {
   EXPECT_EQ(ReadFileBytes(directory / L"setup.exe"), Fixture(L"setup.bin"));
 }
 
+// 109 CJK characters are far under the 259 units of a path, but over the byte limit the cabinet
+// library puts on the narrow names it hands around: the library never sees the real path.
+TEST(CabinetExpansionNonAsciiTest, LongCjkDirectoryWithinThePathLimit) {
+  TemporaryDirectory directory(std::wstring(109, L'\u7BB1'));
+  ASSERT_LT(directory.Path().size() + 9, 260u);
+  const std::wstring cabinet = directory / L"SETUP.EX_";
+  ASSERT_TRUE(WriteFileBytes(cabinet, Fixture(L"setup_exe.cab")));
+  EXPECT_TRUE(ExpandCabinet(cabinet.c_str(), (directory / L"setup.exe").c_str()));
+  EXPECT_EQ(ReadFileBytes(directory / L"setup.exe"), Fixture(L"setup.bin"));
+}
+
 TEST_F(CabinetExpansionTest, StoredReadOnlyAttributeIsApplied) {
   Cabinet cabinet(Fixture(L"setup_exe.cab"));
   cabinet.SetFirstAttributes(FILE_ATTRIBUTE_READONLY);

@@ -3,14 +3,25 @@
 ChildResult RunChild(const std::wstring& program_path, const std::wstring& command_line,
                      const std::wstring& current_directory, DWORD timeout_milliseconds) {
   ChildResult result;
-  std::wstring writable = command_line;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program_path.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      current_directory.empty() ? nullptr : current_directory.c_str(), &startup, &process)) {
+  // Under heavy load (twenty starts at once) the platform has been seen to refuse one of this
+  // harness's own starts now and then, before the program under test ran at all. A refusal that
+  // says nothing about the program (anything but a missing or malformed file) is the harness's to
+  // try again, a few times; the program itself is never started twice.
+  for (int attempt = 1;; ++attempt) {
+    std::wstring writable = command_line;
+    if (CreateProcessW(program_path.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       current_directory.empty() ? nullptr : current_directory.c_str(), &startup, &process)) {
+      break;
+    }
     result.start_error = GetLastError();
-    return result;
+    const bool about_the_program = result.start_error == ERROR_FILE_NOT_FOUND ||
+                                   result.start_error == ERROR_PATH_NOT_FOUND ||
+                                   result.start_error == ERROR_BAD_EXE_FORMAT;
+    if (about_the_program || attempt == 5) return result;
+    Sleep(200);
   }
   result.started = true;
   CloseHandle(process.hThread);

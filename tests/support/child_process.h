@@ -8,7 +8,7 @@
 
 struct ChildResult {
   bool started = false;
-  DWORD start_error = 0;
+  DWORD start_error = 0;  // the last refusal, when the harness had to try the start again
   DWORD exit_code = 0;
 };
 
