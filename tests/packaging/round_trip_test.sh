@@ -8,7 +8,15 @@ set -eu
 prefix=$1 runner=$2 archive=$3 setup=$4 reference=$5
 shift 5
 work=$(mktemp -d)
-trap 'rm -rf "$work"; WINEPREFIX=$prefix "$runner" reg delete "HKLM\\Software\\Wow6432Node\\Zarvelo" /v UninstallString /f >/dev/null 2>&1 || true' EXIT
+# The machine-wide install registers itself under the 32-bit view of HKLM; other tests expect that
+# key absent, so it goes again afterwards unless it was there before.
+machine_key='HKLM\Software\Wow6432Node\Zarvelo'
+key_was_there=0
+WINEPREFIX=$prefix "$runner" reg query "$machine_key" >/dev/null 2>&1 && key_was_there=1
+remove_key() {
+  [ "$key_was_there" -eq 1 ] || WINEPREFIX=$prefix "$runner" reg delete "$machine_key" /f >/dev/null 2>&1 || true
+}
+trap 'rm -rf "$work"; remove_key' EXIT
 mkdir "$work/run" "$work/programs"
 fail() { echo "FAIL: $*"; exit 1; }
 
