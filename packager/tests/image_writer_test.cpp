@@ -1,0 +1,300 @@
+// The image writer and the resource section, on the real installer without payload: what stays as
+// it was, where the new resource section and the moved sections go, the sorted resource tree, and
+// the stubs packing refuses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "byte_source.h"
+#include "image_writer.h"
+#include "little_endian.h"
+#include "pack.h"
+#include "pe_image.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadBytes(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+PeImage ReadImage(const Bytes& bytes) {
+  MemoryByteSource source(bytes);
+  PeImage image;
+  std::string error;
+  EXPECT_TRUE(ReadPeImage(source, image, error)) << error;
+  return image;
+}
+
+const SectionHeader& Section(const PeImage& image, const std::string& name) {
+  const auto found = std::find_if(image.sections.begin(), image.sections.end(), [&](const SectionHeader& section) { return section.name == name; });
+  EXPECT_NE(found, image.sections.end()) << name;
+  return *found;
+}
+
+Bytes RawData(const Bytes& file, const SectionHeader& section, std::uint32_t size) {
+  return Bytes(file.begin() + section.pointer_to_raw_data, file.begin() + section.pointer_to_raw_data + size);
+}
+
+class PackedImageTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = std::filesystem::temp_directory_path() / ("drelix_pack_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                                                           "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(directory_);
+    std::filesystem::create_directories(directory_);
+    stub_ = ReadBytes(DRELIX_PACK_TEST_STUB);
+    ASSERT_FALSE(stub_.empty());
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  std::filesystem::path Input(const std::string& name, const Bytes& bytes) {
+    WriteBytes(directory_ / name, bytes);
+    return directory_ / name;
+  }
+
+  // Packs `archive` and a plain setup program with `stub`; returns the exit code and the message.
+  int PackWith(const Bytes& stub, const Bytes& archive, std::string& message, Bytes& output, std::vector<std::string> extra = {}) {
+    PackOptions options;
+    options.archive = Input("archive.bin", archive).string();
+    options.setup = Input("setup.bin", Bytes(100, 's')).string();
+    options.setup_form = "plain";
+    options.stub = Input("stub.exe", stub).string();
+    options.output = (directory_ / "out.exe").string();
+    if (!extra.empty()) options.previous_version = extra[0];
+    std::ostringstream errors;
+    const int code = Pack(options, {}, errors);
+    message = errors.str();
+    output = std::filesystem::exists(options.output) ? ReadBytes(options.output) : Bytes{};
+    return code;
+  }
+
+  std::filesystem::path directory_;
+  Bytes stub_;
+};
+
+TEST_F(PackedImageTest, StubChecksumIsTheLinkersChecksum) {
+  const PeImage stub = ReadImage(stub_);
+  Bytes zeroed = stub_;
+  WriteUint32(&zeroed[stub.optional_header_offset + kOptionalCheckSumOffset], 0);
+  ImageChecksum checksum;
+  // Fed in odd pieces, so the word boundary is carried between them.
+  for (std::size_t offset = 0; offset < zeroed.size(); offset += 4097) {
+    checksum.Update(zeroed.data() + offset, std::min<std::size_t>(4097, zeroed.size() - offset));
+  }
+  EXPECT_EQ(checksum.Finish(zeroed.size()), stub.check_sum);
+}
+
+// Payload sizes around the 4 KiB alignment and a piece larger than one copy piece.
+class PackedLayoutTest : public PackedImageTest, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
+  Bytes archive(GetParam());
+  for (std::size_t index = 0; index < archive.size(); ++index) archive[index] = static_cast<std::uint8_t>(index * 7 + index / 251);
+  std::string message;
+  Bytes output;
+  ASSERT_EQ(PackWith(stub_, archive, message, output, {"1.2.3"}), 0) << message;
+  const PeImage stub = ReadImage(stub_);
+  const PeImage image = ReadImage(output);
+
+  ASSERT_EQ(image.sections.size(), stub.sections.size());
+  for (std::size_t index = 0; index < stub.sections.size(); ++index) {
+    const SectionHeader& before = stub.sections[index];
+    const SectionHeader& after = image.sections[index];
+    EXPECT_EQ(after.name, before.name);
+    EXPECT_EQ(after.pointer_to_raw_data % kImageFileAlignment, 0u) << after.name;
+    EXPECT_EQ(after.size_of_raw_data % kImageFileAlignment, 0u) << after.name;
+    if (before.name == ".rsrc") continue;
+    // Unchanged byte for byte; only the relocations move, behind the new resource section.
+    EXPECT_EQ(RawData(output, after, after.size_of_raw_data), RawData(stub_, before, before.size_of_raw_data)) << before.name;
+    EXPECT_EQ(after.virtual_size, before.virtual_size) << before.name;
+    if (before.name != ".reloc") {
+      EXPECT_EQ(after.virtual_address, before.virtual_address) << before.name;
+    }
+  }
+  const SectionHeader& resources = Section(image, ".rsrc");
+  const SectionHeader& relocations = Section(image, ".reloc");
+  EXPECT_EQ(resources.virtual_address, Section(stub, ".rsrc").virtual_address);
+  EXPECT_GE(resources.virtual_size, archive.size());
+  EXPECT_EQ(relocations.virtual_address, (resources.virtual_address + resources.virtual_size + 0xFFF) / 0x1000 * 0x1000);
+  EXPECT_EQ(image.directories[kBaseRelocationDirectory].virtual_address, relocations.virtual_address);
+  EXPECT_EQ(image.directories[kResourceDirectory].virtual_address, resources.virtual_address);
+  EXPECT_EQ(image.directories[kResourceDirectory].size, resources.virtual_size);
+  EXPECT_EQ(image.size_of_image, relocations.virtual_address + 0x1000);
+  EXPECT_EQ(output.size(), std::uint64_t{relocations.pointer_to_raw_data} + relocations.size_of_raw_data);
+  EXPECT_EQ(ReadUint32(&output[image.coff_header_offset + kCoffTimeDateStampOffset]), 0u);
+
+  Bytes zeroed = output;
+  WriteUint32(&zeroed[image.optional_header_offset + kOptionalCheckSumOffset], 0);
+  ImageChecksum checksum;
+  checksum.Update(zeroed.data(), zeroed.size());
+  EXPECT_EQ(image.check_sum, checksum.Finish(zeroed.size()));
+
+  // The archive is readable through its resource entry, and packing again gives the same bytes.
+  MemoryByteSource source(output);
+  std::vector<ResourceEntry> entries;
+  std::string error;
+  ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
+  ASSERT_EQ(entries[0].type, ResourceKey::Name(u"B7"));
+  std::uint64_t offset = 0;
+  ASSERT_TRUE(image.FileOffsetOf(entries[0].data_rva, entries[0].size, offset));
+  EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(offset), output.begin() + static_cast<std::ptrdiff_t>(offset + entries[0].size)), archive);
+  EXPECT_EQ(offset % kResourceDataAlignment, 0u);
+  Bytes again;
+  ASSERT_EQ(PackWith(stub_, archive, message, again, {"1.2.3"}), 0) << message;
+  EXPECT_EQ(again, output);
+}
+
+INSTANTIATE_TEST_SUITE_P(PayloadSizes, PackedLayoutTest, testing::Values(1, 4095, 4096, 4097, (1 << 20) + 3));
+
+TEST_F(PackedImageTest, ResourceTreeIsSortedNamesFirstThenIds) {
+  const auto item = [](ResourceKey type, ResourceKey name, std::uint16_t language, std::string text) {
+    ResourceContent content{Bytes(text.begin(), text.end()), {}, text.size()};
+    return ResourceItem{std::move(type), std::move(name), language, 0, std::move(content)};
+  };
+  std::vector<ResourceItem> items = {
+      item(ResourceKey::Id(24), ResourceKey::Id(1), 1033, "manifest"),
+      item(ResourceKey::Name(u"BN"), ResourceKey::Name(u"SETUP.EXE"), 1033, "plain setup"),
+      item(ResourceKey::Id(10), ResourceKey::Id(1), 1033, "version"),
+      item(ResourceKey::Name(u"B7"), ResourceKey::Name(u"SETUP.PATCH"), 1033, "patch"),
+      item(ResourceKey::Name(u"B7"), ResourceKey::Id(5), 1033, "integer id"),
+      item(ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.B"), 1033, "second"),
+      item(ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.A"), 1049, "first, Russian"),
+      item(ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.A"), 1033, "first, English"),
+      item(ResourceKey::Id(3), ResourceKey::Id(2), 1033, "icon 2"),
+      item(ResourceKey::Id(3), ResourceKey::Id(1), 1033, "icon 1"),
+  };
+  ResourceSectionLayout layout;
+  std::string error;
+  ASSERT_TRUE(LayOutResourceSection(items, 0x7000, layout, error)) << error;
+
+  // Read back through the reader, from a section placed at its RVA.
+  Bytes section(layout.size);
+  std::copy(layout.directory.begin(), layout.directory.end(), section.begin());
+  for (const PlacedResource& placed : layout.placed) std::copy(placed.item->content.bytes.begin(), placed.item->content.bytes.end(), section.begin() + static_cast<std::ptrdiff_t>(placed.offset));
+  PeImage image;
+  image.directories.resize(16);
+  image.directories[kResourceDirectory] = {0x7000, static_cast<std::uint32_t>(section.size())};
+  image.sections.push_back({".rsrc", static_cast<std::uint32_t>(section.size()), 0x7000, static_cast<std::uint32_t>(section.size()), 0, 0});
+  MemoryByteSource source(section);
+  std::vector<ResourceEntry> entries;
+  ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
+  std::vector<std::string> order;
+  for (const ResourceEntry& entry : entries) {
+    std::uint64_t offset = 0;
+    ASSERT_TRUE(image.FileOffsetOf(entry.data_rva, entry.size, offset));
+    order.emplace_back(section.begin() + static_cast<std::ptrdiff_t>(offset), section.begin() + static_cast<std::ptrdiff_t>(offset + entry.size));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"first, English", "first, Russian", "second", "patch", "integer id", "plain setup",
+                                             "icon 1", "icon 2", "version", "manifest"}));
+
+  items.push_back(item(ResourceKey::Id(3), ResourceKey::Id(1), 1033, "icon 1 again"));
+  EXPECT_FALSE(LayOutResourceSection(items, 0x7000, layout, error));
+  EXPECT_EQ(error, "two resources are both #3/#1 language 1033");
+}
+
+TEST_F(PackedImageTest, ResourceSectionLastOrMissingStaysSound) {
+  // Without its relocations the stub's resource section is its last section.
+  Bytes stub = stub_;
+  const PeImage original = ReadImage(stub);
+  WriteUint16(&stub[original.coff_header_offset + 2], static_cast<std::uint16_t>(original.sections.size() - 1));
+  WriteUint32(&stub[original.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kBaseRelocationDirectory], 0);
+  std::string message;
+  Bytes output;
+  ASSERT_EQ(PackWith(stub, Bytes(5000, 'a'), message, output), 0) << message;
+  const PeImage image = ReadImage(output);
+  EXPECT_EQ(image.sections.back().name, ".rsrc");
+  EXPECT_EQ(output.size(), std::uint64_t{image.sections.back().pointer_to_raw_data} + image.sections.back().size_of_raw_data);
+}
+
+struct RefusedStub {
+  const char* name;
+  void (*damage)(Bytes& stub, const PeImage& image);
+  const char* message;
+};
+
+class RefusedStubTest : public PackedImageTest, public testing::WithParamInterface<RefusedStub> {};
+
+TEST_P(RefusedStubTest, IsRefusedWithItsReasonAndNoOutput) {
+  Bytes stub = stub_;
+  GetParam().damage(stub, ReadImage(stub_));
+  std::string message;
+  Bytes output;
+  EXPECT_EQ(PackWith(stub, Bytes(10, 'a'), message, output), 1);
+  EXPECT_NE(message.find(GetParam().message), std::string::npos) << message;
+  EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  EXPECT_FALSE(std::filesystem::exists(directory_ / "out.exe"));
+  EXPECT_FALSE(std::filesystem::exists(directory_ / "out.exe.tmp"));
+}
+
+void PackedAlready(Bytes& stub, const PeImage&);
+
+INSTANTIATE_TEST_SUITE_P(
+    Stubs, RefusedStubTest,
+    testing::Values(
+        RefusedStub{"TextFile", [](Bytes& stub, const PeImage&) { stub.assign(200, 'x'); }, "not a Windows executable (no MZ header)"},
+        RefusedStub{"CutInTheHeaders", [](Bytes& stub, const PeImage&) { stub.resize(300); }, "truncated image"},
+        RefusedStub{"CutInTheSections", [](Bytes& stub, const PeImage&) { stub.resize(stub.size() - 100); },
+                    "truncated image: section .reloc ends past the end of the file"},
+        RefusedStub{"ThirtyTwoBit", [](Bytes& stub, const PeImage& image) { WriteUint16(&stub[image.coff_header_offset], 0x14C); },
+                    "not an x86-64 image"},
+        RefusedStub{"FileAlignment512", [](Bytes& stub, const PeImage& image) { WriteUint32(&stub[image.optional_header_offset + 36], 512); },
+                    "the stub's file alignment is 512 bytes, not 4096"},
+        RefusedStub{"SectionAfterResourcesNotRelocations",
+                    [](Bytes& stub, const PeImage& image) {
+                      WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kBaseRelocationDirectory], 0);
+                    },
+                    "the stub's section .reloc follows its resource section and cannot be moved"},
+        RefusedStub{"CarriesAPayload", PackedAlready, "the stub already carries a payload (resources of type B7)"}),
+    [](const testing::TestParamInfo<RefusedStub>& info) { return std::string(info.param.name); });
+
+// An installer made by the tool is no stub: its archive is a "B7" resource.
+void PackedAlready(Bytes& stub, const PeImage&) {
+  const std::filesystem::path directory = std::filesystem::temp_directory_path() / "drelix_pack_test_packed_stub";
+  std::filesystem::create_directories(directory);
+  WriteBytes(directory / "archive", Bytes(10, 'a'));
+  WriteBytes(directory / "stub.exe", stub);
+  PackOptions options{(directory / "archive").string(), (directory / "archive").string(), "plain", {}, {}, {}, {},
+                      (directory / "stub.exe").string(), (directory / "packed.exe").string()};
+  std::ostringstream errors;
+  ASSERT_EQ(Pack(options, {}, errors), 0) << errors.str();
+  stub = ReadBytes(directory / "packed.exe");
+  std::filesystem::remove_all(directory);
+}
+
+TEST_F(PackedImageTest, CertificateOfTheStubIsDropped) {
+  Bytes stub = stub_;
+  const PeImage image = ReadImage(stub);
+  const std::uint32_t table_offset = static_cast<std::uint32_t>(stub.size());
+  stub.resize(stub.size() + 64, 0xCC);
+  WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory], table_offset);
+  WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory + 4], 64);
+  std::string message;
+  Bytes output;
+  ASSERT_EQ(PackWith(stub, Bytes(10, 'a'), message, output), 0) << message;
+  const PeImage packed = ReadImage(output);
+  EXPECT_EQ(packed.directories[kCertificateDirectory].virtual_address, 0u);
+  EXPECT_EQ(packed.directories[kCertificateDirectory].size, 0u);
+  EXPECT_EQ(std::search_n(output.begin(), output.end(), 64, 0xCC), output.end());
+}
+
+TEST(DosDateTimeTest, ConvertsUtcSecondsAndClampsToTheFormat) {
+  const auto pair = [](std::int64_t seconds) {
+    const DosDateTime stamp = DosDateTimeOf(seconds);
+    return std::pair<int, int>(stamp.date, stamp.time);
+  };
+  EXPECT_EQ(pair(1700000000), std::pair(((2023 - 1980) << 9) | (11 << 5) | 14, (22 << 11) | (13 << 5) | (20 / 2)));  // 2023-11-14 22:13:20
+  EXPECT_EQ(pair(0), std::pair((0 << 9) | (1 << 5) | 1, 0));                                                     // before 1980
+  EXPECT_EQ(pair(9000000000), std::pair((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29));             // after 2107
+}
+
+}  // namespace

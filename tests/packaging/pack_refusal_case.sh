@@ -1,0 +1,26 @@
+#!/bin/sh
+# pack_refusal_case.sh <expected exit code> <expected message> <drelix-pack command and arguments>...
+# Runs one refused pack in a directory of its own: it must end with the expected exit code and say
+# the expected message on one line, and leave no output or temporary file beside its inputs.
+set -eu
+expected_code=$1 expected_message=$2
+shift 2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+printf '7z stand-in\n' >archive.7z
+printf 'setup stand-in\n' >setup.exe
+: >empty.bin
+truncate -s 4294967296 huge.bin
+inputs=$(ls)
+
+code=0
+"$@" >stdout.txt 2>stderr.txt || code=$?
+tr -d '\r' <stderr.txt >message.txt
+rm stdout.txt stderr.txt
+[ "$code" -eq "$expected_code" ] || { cat message.txt; echo "FAIL: exit code $code, expected $expected_code"; exit 1; }
+[ "$(wc -l <message.txt)" -eq 1 ] || { cat message.txt; echo "FAIL: the message is not one line"; exit 1; }
+grep -qF -- "$expected_message" message.txt || { cat message.txt; echo "FAIL: expected \"$expected_message\""; exit 1; }
+rm message.txt
+[ "$(ls)" = "$inputs" ] || { ls -la; echo "FAIL: the refused pack left files behind"; exit 1; }
+echo "refused as expected"
