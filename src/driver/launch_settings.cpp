@@ -2,12 +2,11 @@
 
 #include <shellapi.h>
 
+#include "driver/product_registry.h"
 #include "handles/unique_handle.h"
 #include "strings/bounded_wide_string.h"
 
 namespace {
-
-constexpr wchar_t kSoftwareKey[] = L"Software\\Zarvelo";
 
 // A version text counts only when it is whole UTF-16 units ending in a zero unit, so nothing past
 // the resource is ever read as part of it.
@@ -109,7 +108,7 @@ bool LaunchSettings::Initialize(HMODULE module) noexcept {
 
   BoundedWideString<2> cleanup_value;
   cleanup_value.units[1] = 0;
-  if (ReadRegistryString(HKEY_CURRENT_USER, kSoftwareKey, L"DrelixInstallerCleanup", cleanup_value.units, 2) &&
+  if (ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"DrelixInstallerCleanup", cleanup_value.units, 2) &&
       cleanup_value.units[0] == L'0') {
     cleanup_enabled = false;
   }
@@ -160,21 +159,5 @@ bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_n
                         uint64_t capacity) noexcept {
   UniqueRegistryKey key;
   if (RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
-
-  DWORD type = 0;
-  DWORD byte_count = static_cast<DWORD>(capacity * 2);
-  if (RegQueryValueExW(key.Get(), value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &byte_count) !=
-          ERROR_SUCCESS ||
-      type != REG_SZ) {
-    return false;
-  }
-  if (byte_count < 2) {
-    buffer[0] = 0;
-    return true;
-  }
-  const uint64_t unit_count = byte_count / 2;  // an odd last byte is dropped
-  if (buffer[unit_count - 1] == 0) return true;
-  if (unit_count >= capacity) return false;
-  buffer[unit_count] = 0;
-  return true;
+  return ReadKeyStringValue(key.Get(), value_name, buffer, capacity) == ERROR_SUCCESS;
 }

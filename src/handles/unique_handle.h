@@ -83,3 +83,9 @@ using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueHeapBlock = UniqueHandle<HeapBlockTraits>;
+
+// The pair CreateProcessW hands back: both handles are owned, and both close.
+struct UniqueProcessInformation {
+  UniqueKernelHandle process;
+  UniqueKernelHandle thread;
+};

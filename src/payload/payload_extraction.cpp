@@ -17,34 +17,6 @@ bool IsPlainFileName(const wchar_t* name) noexcept {
   return true;
 }
 
-}  // namespace
-
-bool PayloadResourceCollector::VisitResource(const wchar_t* name, const MemoryBlock& block) noexcept {
-  if (StartsWithNoCase(name, L"drelix")) return Take(name, block, archive_name_, archive_block_);
-  if (StartsWithNoCase(name, L"setup")) return Take(name, block, setup_name_, setup_block_);
-  status_ = ERROR_INVALID_DATA;
-  return false;
-}
-
-bool PayloadResourceCollector::Take(const wchar_t* name, const MemoryBlock& block, PathBuffer& kept_name,
-                                    MemoryBlock& kept_block) noexcept {
-  if (kept_block.size != 0) {
-    status_ = ERROR_TOO_MANY_NAMES;
-    return false;
-  }
-  if (!BoundedCopy(kept_name, name)) {
-    status_ = ERROR_FILENAME_EXCED_RANGE;
-    return false;
-  }
-  if (!IsPlainFileName(name)) {
-    kept_name.units[0] = 0;
-    status_ = ERROR_INVALID_DATA;
-    return false;
-  }
-  kept_block = block;
-  return true;
-}
-
 // Any resource that cannot be read, and any integer-identified one, ends the pass quietly: integer
 // ids come after all named entries, so the named payload of the type has been seen by then.
 BOOL CALLBACK ResourceNameCallback(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR value) noexcept {
@@ -65,38 +37,67 @@ bool EnumerateResourceNames(ResourceVisitor& visitor, HMODULE module, const wcha
   return EnumResourceNamesW(module, type, ResourceNameCallback, reinterpret_cast<LONG_PTR>(&visitor)) != FALSE;
 }
 
+}  // namespace
+
+bool PayloadResourceCollector::VisitResource(const wchar_t* name, const MemoryBlock& block) noexcept {
+  if (StartsWithNoCase(name, L"drelix")) return Take(name, block, found_.archive_name, found_.archive_block);
+  if (StartsWithNoCase(name, L"setup")) return Take(name, block, found_.setup_name, found_.setup_block);
+  found_.status = ERROR_INVALID_DATA;
+  return false;
+}
+
+bool PayloadResourceCollector::Take(const wchar_t* name, const MemoryBlock& block, PathBuffer& kept_name,
+                                    MemoryBlock& kept_block) noexcept {
+  if (kept_block.size != 0) {
+    found_.status = ERROR_TOO_MANY_NAMES;
+    return false;
+  }
+  if (!BoundedCopy(kept_name, name)) {
+    found_.status = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+  if (!IsPlainFileName(name)) {
+    kept_name.units[0] = 0;
+    found_.status = ERROR_INVALID_DATA;
+    return false;
+  }
+  kept_block = block;
+  return true;
+}
+
 ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory, PathBuffer& setup_path,
                                     ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
                                     ResourceTypeBuffer& archive_type) noexcept {
-  PathBuffer archive_name;
-  MemoryBlock archive_block;
-  PathBuffer setup_name;
-  MemoryBlock setup_block;
-  uint32_t status = 0;
-  PayloadResourceCollector collector(archive_name, archive_block, setup_name, setup_block, status);
+  FoundPayload found;
+  PayloadResourceCollector collector(found);
 
   for (const wchar_t* type : kPayloadTypes) {
-    status = 0;
+    found.status = 0;
     static_cast<void>(EnumerateResourceNames(collector, module, type));
-    if (status != 0) {
+    // A naming error is blamed on the setup program once an earlier pass has found the archive,
+    // and on the archive before that.
+    if (found.status != 0) {
       const uint32_t code = BoundedLength(archive_type) != 0 ? EXIT_SETUP_EXTRACTION_FAILED
                                                                : EXIT_ARCHIVE_EXTRACTION_FAILED;
-      return {code, status};
+      return {code, found.status};
     }
-    if (BoundedLength(archive_type) == 0 && archive_block.size != 0) static_cast<void>(BoundedCopy(archive_type, type));
-    if (BoundedLength(setup_type) == 0 && setup_block.size != 0) static_cast<void>(BoundedCopy(setup_type, type));
+    if (BoundedLength(archive_type) == 0 && found.archive_block.size != 0) {
+      static_cast<void>(BoundedCopy(archive_type, type));
+    }
+    if (BoundedLength(setup_type) == 0 && found.setup_block.size != 0) static_cast<void>(BoundedCopy(setup_type, type));
   }
-  if (archive_block.size == 0) return {EXIT_ARCHIVE_EXTRACTION_FAILED, ERROR_FILE_NOT_FOUND};
-  if (setup_block.size == 0) return {EXIT_SETUP_EXTRACTION_FAILED, ERROR_FILE_NOT_FOUND};
+  if (found.archive_block.size == 0) return {EXIT_ARCHIVE_EXTRACTION_FAILED, ERROR_FILE_NOT_FOUND};
+  if (found.setup_block.size == 0) return {EXIT_SETUP_EXTRACTION_FAILED, ERROR_FILE_NOT_FOUND};
 
   // The archive goes first, and is never expanded or converted whatever its type.
-  if (!BoundedJoin(archive_path, scratch_directory.units, archive_name.units)) return {EXIT_PATH_TOO_LONG, 0};
-  if (!WriteBlockToFile(archive_block, archive_path.units)) return {EXIT_ARCHIVE_EXTRACTION_FAILED, GetLastError()};
-
-  if (!BoundedJoin(setup_path, scratch_directory.units, IsPlainSetup(setup_type) ? L"setup.exe" : setup_name.units)) {
-    return {EXIT_PATH_TOO_LONG, 0};
+  if (!BoundedJoin(archive_path, scratch_directory.units, found.archive_name.units)) return {EXIT_PATH_TOO_LONG, 0};
+  if (!WriteBlockToFile(found.archive_block, archive_path.units)) {
+    return {EXIT_ARCHIVE_EXTRACTION_FAILED, GetLastError()};
   }
-  if (!WriteBlockToFile(setup_block, setup_path.units)) return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
+
+  const wchar_t* setup_file_name = IsPlainSetup(setup_type) ? L"setup.exe" : found.setup_name.units;
+  if (!BoundedJoin(setup_path, scratch_directory.units, setup_file_name)) return {EXIT_PATH_TOO_LONG, 0};
+  if (!WriteBlockToFile(found.setup_block, setup_path.units)) return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
   if (!IsCabinetSetup(setup_type)) return {EXIT_OK, 0};
 
   // The cabinet is deleted whether or not it expanded; setup_path then names the expansion's

@@ -20,33 +20,28 @@ class ResourceVisitor {
   ~ResourceVisitor() = default;
 };
 
-// Sorts resources into the one archive ("drelix...") and the one setup resource ("setup...") and
-// records the first naming error in status. It refers to the extraction's variables, which keep
-// their values across the three types, so a duplicate in a later type is caught too.
+// What the passes over the three types have found so far. It keeps its values from one type to the
+// next, so a duplicate in a later type is caught too; status is the first naming error of a pass.
+struct FoundPayload {
+  PathBuffer archive_name;
+  MemoryBlock archive_block;
+  PathBuffer setup_name;
+  MemoryBlock setup_block;
+  uint32_t status = 0;
+};
+
+// Sorts resources into the one archive ("drelix...") and the one setup resource ("setup...").
 class PayloadResourceCollector final : public ResourceVisitor {
  public:
-  PayloadResourceCollector(PathBuffer& archive_name, MemoryBlock& archive_block, PathBuffer& setup_name,
-                           MemoryBlock& setup_block, uint32_t& status) noexcept
-      : archive_name_(archive_name),
-        archive_block_(archive_block),
-        setup_name_(setup_name),
-        setup_block_(setup_block),
-        status_(status) {}
+  explicit PayloadResourceCollector(FoundPayload& found) noexcept : found_(found) {}
 
   bool VisitResource(const wchar_t* name, const MemoryBlock& block) noexcept override;
 
  private:
   bool Take(const wchar_t* name, const MemoryBlock& block, PathBuffer& kept_name, MemoryBlock& kept_block) noexcept;
 
-  PathBuffer& archive_name_;
-  MemoryBlock& archive_block_;
-  PathBuffer& setup_name_;
-  MemoryBlock& setup_block_;
-  uint32_t& status_;
+  FoundPayload& found_;
 };
-
-BOOL CALLBACK ResourceNameCallback(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR value) noexcept;
-bool EnumerateResourceNames(ResourceVisitor& visitor, HMODULE module, const wchar_t* type) noexcept;
 
 ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory, PathBuffer& setup_path,
                                     ResourceTypeBuffer& setup_type, PathBuffer& archive_path,

@@ -24,68 +24,8 @@ UniqueFileHandle GuardDirectory(const wchar_t* directory) noexcept {
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-}  // namespace
-
-bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
-                          UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept {
-  outcome = {EXIT_PATH_TOO_LONG, 0};
-  if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return false;
-  const uint64_t name_start = BoundedLength(scratch_directory);
-  if (PathBuffer::capacity - name_start < kNameTailUnits) return false;
-
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!BuildScratchSecurity(executable_directory, &descriptor)) {
-    outcome = {EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED, GetLastError()};
-    return false;
-  }
-  UniqueLocalMemory descriptor_owner(descriptor);
-  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
-
-  // A taken name, or any other refusal, costs one try; each try draws a new name.
-  outcome = {EXIT_SCRATCH_DIRECTORY_FAILED, 0};
-  for (int attempt = 0; attempt < kCreateTries; ++attempt) {
-    unsigned char random[4] = {0, 0, 0, 0};  // a failing random source still gives a defined name
-    SystemFunction036(random, sizeof(random));
-    wchar_t* name = scratch_directory.units + name_start;
-    static_cast<void>(HexEncode(random, sizeof(random), name, PathBuffer::capacity - name_start));
-    name[5] = 0;
-    static_cast<void>(BoundedAppend(scratch_directory, L".tmp"));
-    if (!CreateDirectoryW(scratch_directory.units, descriptor != nullptr ? &attributes : nullptr)) continue;
-    // A directory that cannot be guarded is given up like a taken name.
-    directory_guard = GuardDirectory(scratch_directory.units);
-    if (!directory_guard.IsValid()) {
-      RemoveDirectoryW(scratch_directory.units);
-      continue;
-    }
-    static_cast<void>(BoundedAppend(scratch_directory, L"\\"));
-    outcome = {EXIT_OK, 0};
-    break;
-  }
-  return outcome.exit_code == EXIT_OK;
-}
-
-bool BuildScratchSecurity(const wchar_t* directory, PSECURITY_DESCRIPTOR* descriptor) noexcept {
-  *descriptor = nullptr;
-  PathBuffer volume_root;
-  if (!GetVolumePathNameW(directory, volume_root.units, 260)) return true;
-  DWORD flags = 0;
-  if (!GetVolumeInformationW(volume_root.units, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
-  if ((flags & FILE_PERSISTENT_ACLS) == 0) return true;
-
-  wchar_t* sid_string = nullptr;
-  if (!GetOwnerSidString(&sid_string)) return false;
-  UniqueLocalMemory sid_owner(sid_string);
-
-  BoundedWideString<300> access_control;
-  if (!BoundedJoin(access_control, kAccessControlPrefix, sid_string, L")")) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return false;
-  }
-  return ConvertStringSecurityDescriptorToSecurityDescriptorW(access_control.units, SDDL_REVISION_1, descriptor,
-                                                              nullptr) != FALSE;
-}
-
-bool GetOwnerSidString(wchar_t** sid_string) noexcept {
+// The SID of the token's default owner for new objects, as text in local memory.
+bool GetOwnerSidString(UniqueLocalMemory& sid_string) noexcept {
   UniqueKernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
 
@@ -97,5 +37,66 @@ bool GetOwnerSidString(wchar_t** sid_string) noexcept {
   UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, size));
   if (!buffer.IsValid()) return false;
   if (!GetTokenInformation(token.Get(), TokenOwner, buffer.Get(), size, &size)) return false;
-  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(buffer.Get())->Owner, sid_string) != FALSE;
+  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(buffer.Get())->Owner,
+                                reinterpret_cast<wchar_t**>(sid_string.Put())) != FALSE;
+}
+
+// False is a failure; true with an empty descriptor means the volume keeps no ACLs.
+bool BuildScratchSecurity(const wchar_t* directory, UniqueLocalMemory& descriptor) noexcept {
+  descriptor.Reset();
+  PathBuffer volume_root;
+  if (!GetVolumePathNameW(directory, volume_root.units, PathBuffer::capacity)) return true;
+  DWORD flags = 0;
+  if (!GetVolumeInformationW(volume_root.units, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
+  if ((flags & FILE_PERSISTENT_ACLS) == 0) return true;
+
+  UniqueLocalMemory sid_string;
+  if (!GetOwnerSidString(sid_string)) return false;
+
+  BoundedWideString<300> access_control;
+  if (!BoundedJoin(access_control, kAccessControlPrefix, static_cast<const wchar_t*>(sid_string.Get()), L")")) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  return ConvertStringSecurityDescriptorToSecurityDescriptorW(access_control.units, SDDL_REVISION_1, descriptor.Put(),
+                                                              nullptr) != FALSE;
+}
+
+}  // namespace
+
+bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
+                          UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept {
+  outcome = {EXIT_PATH_TOO_LONG, 0};
+  if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return false;
+  const uint64_t name_start = BoundedLength(scratch_directory);
+  if (PathBuffer::capacity - name_start < kNameTailUnits) return false;
+
+  UniqueLocalMemory descriptor;
+  if (!BuildScratchSecurity(executable_directory, descriptor)) {
+    outcome = {EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED, GetLastError()};
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
+
+  // A taken name, or any other refusal, costs one try; each try draws a new name.
+  outcome = {EXIT_SCRATCH_DIRECTORY_FAILED, 0};
+  for (int attempt = 0; attempt < kCreateTries; ++attempt) {
+    unsigned char random[4] = {0, 0, 0, 0};  // a failing random source still gives a defined name
+    SystemFunction036(random, sizeof(random));
+    wchar_t* name = scratch_directory.units + name_start;
+    static_cast<void>(HexEncode(random, sizeof(random), name, PathBuffer::capacity - name_start));
+    name[5] = 0;
+    static_cast<void>(BoundedAppend(scratch_directory, L".tmp"));
+    if (!CreateDirectoryW(scratch_directory.units, descriptor.IsValid() ? &attributes : nullptr)) continue;
+    // A directory that cannot be guarded is given up like a taken name.
+    directory_guard = GuardDirectory(scratch_directory.units);
+    if (!directory_guard.IsValid()) {
+      RemoveDirectoryW(scratch_directory.units);
+      continue;
+    }
+    static_cast<void>(BoundedAppend(scratch_directory, L"\\"));
+    outcome = {EXIT_OK, 0};
+    break;
+  }
+  return outcome.exit_code == EXIT_OK;
 }

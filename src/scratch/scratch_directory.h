@@ -14,10 +14,3 @@
 // directory of their own in its place, while the run uses it. Close the guard before removing it.
 [[nodiscard]] bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
                                         UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept;
-
-// False is a failure; true with a null descriptor means the volume keeps no ACLs. The descriptor is
-// local memory for the caller to free.
-[[nodiscard]] bool BuildScratchSecurity(const wchar_t* directory, PSECURITY_DESCRIPTOR* descriptor) noexcept;
-
-// The SID of the token's default owner for new objects, as text in local memory.
-[[nodiscard]] bool GetOwnerSidString(wchar_t** sid_string) noexcept;

@@ -1,31 +1,16 @@
 #include "setup/installed_setup.h"
 
-LSTATUS OpenSoftwareKey(HKEY hive, REGSAM access, UniqueRegistryKey& key) noexcept {
-  return RegOpenKeyExW(hive, L"Software\\Zarvelo", 0, access | KEY_WOW64_32KEY, key.Put());
-}
+#include "driver/product_registry.h"
+#include "handles/unique_handle.h"
 
-LSTATUS ReadKeyStringValue(HKEY key, const wchar_t* value_name, wchar_t* buffer, uint64_t capacity) noexcept {
-  DWORD type = 0;
-  DWORD byte_count = static_cast<DWORD>(capacity * 2);
-  const LSTATUS status =
-      RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &byte_count);
-  if (status != ERROR_SUCCESS) return status;
-  // Environment references are never expanded, so only a plain string is a path.
-  if (type != REG_SZ) return ERROR_NOT_SUPPORTED;
-  if (byte_count < 2) {
-    buffer[0] = 0;
-    return ERROR_SUCCESS;
-  }
-  const uint64_t unit_count = byte_count / 2;  // an odd last byte is dropped
-  if (buffer[unit_count - 1] == 0) return ERROR_SUCCESS;
-  if (unit_count >= capacity) return ERROR_MORE_DATA;
-  buffer[unit_count] = 0;
-  return ERROR_SUCCESS;
+namespace {
+
+// Closes whatever key is held first; returns the status of RegOpenKeyExW.
+LSTATUS OpenSoftwareKey(HKEY hive, REGSAM access, UniqueRegistryKey& key) noexcept {
+  return RegOpenKeyExW(hive, kProductKey, 0, access | KEY_WOW64_32KEY, key.Put());
 }
 
 void CloseRegistryKey(UniqueRegistryKey& key) noexcept { key.Reset(); }
-
-namespace {
 
 // "X:\..." only. A relative path would start whatever program of that name sits in the current
 // directory, and a "\\server\share" path would reach out over the network.

@@ -10,14 +10,8 @@ bool IsHeldByAnother(DWORD error) noexcept {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
 }
 
-// The thread handle is never used: only the process is waited for.
-struct StartedProcess {
-  UniqueKernelHandle process;
-  UniqueKernelHandle thread;
-};
-
 // The application name is given, so no search path is consulted; no handle is inherited.
-bool StartProgram(const wchar_t* application_path, wchar_t* command_line, StartedProcess& started) noexcept {
+bool StartProgram(const wchar_t* application_path, wchar_t* command_line, UniqueProcessInformation& started) noexcept {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION information{};
@@ -48,7 +42,7 @@ ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
 ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line, uint32_t code_if_file_not_found,
                           uint32_t code_if_path_not_found, uint32_t code_otherwise,
                           UniqueFileHandle& program_hold) noexcept {
-  StartedProcess started;
+  UniqueProcessInformation started;
   bool launched = false;
   DWORD error = ERROR_SUCCESS;
   for (int try_count = 1;; ++try_count) {
@@ -59,7 +53,7 @@ ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line
     Sleep(kHeldFilePauseMilliseconds);
   }
   program_hold.Reset();
-  started.thread.Reset();
+  started.thread.Reset();  // never used: only the process is waited for
 
   if (!launched) {
     // The attributes tell a missing program file from one that exists but did not start.

@@ -16,9 +16,6 @@ struct BoundedWideString {
     units[Capacity] = 0;
   }
 
-  wchar_t* Data() noexcept { return units; }
-  const wchar_t* Data() const noexcept { return units; }
-
   wchar_t units[Capacity + 1];
 };
 

@@ -78,13 +78,7 @@ LPWSTR* WINAPI FailingCommandLineToArgvW(LPCWSTR, int*) {
   return nullptr;
 }
 
-Names ScratchDirectoriesBesideUs() {
-  Names found;
-  for (const std::wstring& name : ListDirectory(ProgramDirectory())) {
-    if (name.rfind(L"QV_", 0) == 0) found.push_back(name);
-  }
-  return found;
-}
+Names ScratchDirectoriesBesideUs() { return ScratchDirectoryNames(ProgramDirectory()); }
 
 TEST_F(InstallerDriverTest, WorkingSetIsTrimmedOnceByARunThatReachesExtraction) {
   ImportRedirect command_line("kernel32.dll", "GetCommandLineW", reinterpret_cast<const void*>(&FakeGetCommandLineW));

@@ -106,35 +106,33 @@ TEST_F(InstallerImageTest, LinkingTheSameInputsTwiceGivesTheSameBytes) {
   EXPECT_TRUE(image_.Bytes() == relinked.Bytes());
 }
 
-std::string ResourceText(HMODULE module, LPCWSTR name, LPCWSTR type) {
-  HRSRC resource = FindResourceW(module, name, type);
-  if (resource == nullptr) return {};
-  const auto* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
-  return std::string(data, SizeofResource(module, resource));
-}
+// Packaging rebuilds the resource section that carries these, so a packaged installer is checked
+// as well as the installer without payload.
+TEST(InstallerResourcesTest, CarryTheManifestAVersionBlockAndAnIcon) {
+  for (const wchar_t* installer : {L"installer_stub.exe", L"demo_installer.exe"}) {
+    const LoadedModule loaded = LoadFixture(installer);
+    ASSERT_TRUE(loaded) << Narrow(installer);
+    HMODULE module = loaded.get();
+    const std::string manifest = ResourceBytes(module, RT_MANIFEST, MAKEINTRESOURCEW(1));
+    for (const char* expected : {
+             R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+             R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
+             R"(<maxversiontested Id="10.0.18362.0"/>)",
+             "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10
+         }) {
+      EXPECT_NE(manifest.find(expected), std::string::npos) << Narrow(installer) << ": " << expected;
+    }
 
-TEST_F(InstallerImageTest, CarriesTheManifestAVersionBlockAndAnIcon) {
-  const LoadedModule loaded = LoadFixture(L"installer_stub.exe");
-  ASSERT_TRUE(loaded);
-  HMODULE module = loaded.get();
-  const std::string manifest = ResourceText(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
-  for (const char* expected : {
-           R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
-           R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0")",
-           R"(<maxversiontested Id="10.0.18362.0"/>)",
-           "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
-           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
-           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
-           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
-           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10
-       }) {
-    EXPECT_NE(manifest.find(expected), std::string::npos) << expected;
+    const std::string version = ResourceBytes(module, RT_VERSION, MAKEINTRESOURCEW(1));
+    const std::string signature("\xBD\x04\xEF\xFE", 4);  // VS_FIXEDFILEINFO
+    EXPECT_NE(version.find(signature), std::string::npos) << Narrow(installer);
+    EXPECT_NE(ResourceBytes(module, RT_GROUP_ICON, MAKEINTRESOURCEW(1)), "(missing)") << Narrow(installer);
+    EXPECT_NE(ResourceBytes(module, RT_ICON, MAKEINTRESOURCEW(1)), "(missing)") << Narrow(installer);
   }
-
-  const std::string version = ResourceText(module, MAKEINTRESOURCEW(1), RT_VERSION);
-  const std::string signature("\xBD\x04\xEF\xFE", 4);  // VS_FIXEDFILEINFO
-  EXPECT_NE(version.find(signature), std::string::npos);
-  EXPECT_FALSE(ResourceText(module, MAKEINTRESOURCEW(1), RT_GROUP_ICON).empty());
 }
 
 }  // namespace

@@ -81,22 +81,11 @@ class EndToEndTest : public testing::Test {
     return result.exit_code;
   }
 
-  std::vector<std::string> Recorded() const {
-    std::vector<std::string> lines;
-    const std::string record = ReadFileBytes(record_);
-    const std::string key = "command_line=";
-    for (size_t start = record.find(key); start != std::string::npos; start = record.find(key, start)) {
-      start += key.size();
-      lines.push_back(record.substr(start, record.find('\n', start) - start));
-    }
-    return lines;
-  }
+  std::vector<std::string> Recorded() const { return RecordedCommandLines(record_); }
 
   std::vector<std::wstring> ScratchDirectories() const {
     std::vector<std::wstring> found;
-    for (const std::wstring& name : ListDirectory(home_.Path())) {
-      if (name.rfind(L"QV_", 0) == 0) found.push_back(home_ / name + L"\\");
-    }
+    for (const std::wstring& name : ScratchDirectoryNames(home_.Path())) found.push_back(home_ / name + L"\\");
     return found;
   }
 
@@ -306,9 +295,7 @@ TEST_F(EndToEndTest, NewSetupPathThatDoesNotFitEndsTheRunWith108AndKeepsWhatWasU
   EXPECT_EQ(Run(installer), EXIT_PATH_TOO_LONG);
   EXPECT_TRUE(Recorded().empty()) << "neither the patch run nor the install run happens";
   std::vector<std::wstring> scratch;
-  for (const std::wstring& name : ListDirectory(directory)) {
-    if (name.rfind(L"QV_", 0) == 0) scratch.push_back(directory + name + L"\\");
-  }
+  for (const std::wstring& name : ScratchDirectoryNames(directory)) scratch.push_back(directory + name + L"\\");
   ASSERT_EQ(scratch.size(), 1u);
   EXPECT_EQ(scratch[0].size(), 252u);
   EXPECT_EQ(ListDirectory(scratch[0]), (std::vector<std::wstring>{L"DRELIX", L"SETUP"})) << "no clean-up runs";

@@ -13,15 +13,6 @@ namespace {
 
 using Names = std::vector<std::wstring>;
 
-std::string Fixture(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
-
-std::string ResourceBytes(HMODULE module, const wchar_t* type, const wchar_t* name) {
-  HRSRC resource = FindResourceW(module, name, type);
-  if (resource == nullptr) return "(missing)";
-  const auto* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
-  return std::string(data, SizeofResource(module, resource));
-}
-
 BOOL CALLBACK CollectName(HMODULE, LPCWSTR type, LPWSTR name, LONG_PTR value) {
   auto* names = reinterpret_cast<Names*>(value);
   names->push_back(std::wstring(type) + L"/" + (IS_INTRESOURCE(name) ? L"#" : std::wstring(name)));
@@ -56,14 +47,14 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   const std::wstring archive = c.resources[0];
   const size_t slash = archive.find(L'/');
   EXPECT_EQ(ResourceBytes(module.get(), archive.substr(0, slash).c_str(), archive.substr(slash + 1).c_str()),
-            Fixture(L"archive.bin"));
+            PayloadFixture(L"archive.bin"));
   const std::wstring setup = c.setup_resource;
   const std::string setup_bytes =
       ResourceBytes(module.get(), setup.substr(0, 2).c_str(), setup.substr(3).c_str());
   if (c.setup_is_cabinet) {
     EXPECT_EQ(setup_bytes.substr(0, 4), "MSCF");
   } else {
-    EXPECT_EQ(setup_bytes, Fixture(L"setup.bin"));
+    EXPECT_EQ(setup_bytes, PayloadFixture(L"setup.bin"));
   }
   EXPECT_EQ(ResourceBytes(module.get(), RT_RCDATA, MAKEINTRESOURCEW(1)), c.previous_version);
 
@@ -81,7 +72,7 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   EXPECT_EQ(std::wstring(archive_type.units), c.archive_type);
   EXPECT_EQ(std::wstring(setup_type.units), c.setup_type);
   EXPECT_EQ(ListDirectory(scratch.Path()), c.extracted);
-  EXPECT_EQ(ReadFileBytes(setup_path.units), Fixture(L"setup.bin"));
+  EXPECT_EQ(ReadFileBytes(setup_path.units), PayloadFixture(L"setup.bin"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -107,7 +98,7 @@ TEST(PackagedInstallerLongNameTest, NameOf259CharactersKeepsThePayload) {
   ASSERT_TRUE(module) << "error " << GetLastError();
   const std::wstring name = L"DRELIX" + std::wstring(253, L'A');
   EXPECT_EQ(PayloadResourceNames(module.get()), (Names{L"B7/" + name, L"BN/SETUP.EXE"}));
-  EXPECT_EQ(ResourceBytes(module.get(), L"B7", name.c_str()), Fixture(L"archive.bin"));
+  EXPECT_EQ(ResourceBytes(module.get(), L"B7", name.c_str()), PayloadFixture(L"archive.bin"));
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ namespace {
 
 using Names = std::vector<std::wstring>;
 
-std::string Fixture(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
-
 // The few fields of a cabinet (no reserved areas, as gcab writes them) that the tests change.
 class Cabinet {
  public:
@@ -74,19 +72,19 @@ TEST_F(CabinetExpansionTest, FirstFileIsWrittenToTheTargetWhateverItsName) {
   for (const auto& c : cases) {
     TemporaryDirectory directory(L"cabinet");
     const std::wstring cabinet = directory / L"SETUP.EX_";
-    ASSERT_TRUE(WriteFileBytes(cabinet, Fixture(c.cabinet)));
+    ASSERT_TRUE(WriteFileBytes(cabinet, PayloadFixture(c.cabinet)));
     EXPECT_TRUE(ExpandCabinet(cabinet.c_str(), (directory / L"target.exe").c_str())) << Narrow(c.cabinet);
-    EXPECT_EQ(ReadFileBytes(directory / L"target.exe"), Fixture(c.expected_source)) << Narrow(c.cabinet);
+    EXPECT_EQ(ReadFileBytes(directory / L"target.exe"), PayloadFixture(c.expected_source)) << Narrow(c.cabinet);
     EXPECT_EQ(ListDirectory(directory.Path()), (Names{L"SETUP.EX_", L"target.exe"})) << Narrow(c.cabinet);
   }
 }
 
 TEST_F(CabinetExpansionTest, FailureLeavesNoTarget) {
-  Cabinet continued(Fixture(L"setup_exe.cab"));
+  Cabinet continued(PayloadFixture(L"setup_exe.cab"));
   // Continued from a previous cabinet: FDI either refuses such a cabinet or notifies a partial
   // file; either way nothing may be created.
   continued.SetFirstFolderIndex(0xFFFD);
-  Cabinet empty(Fixture(L"setup_exe.cab"));
+  Cabinet empty(PayloadFixture(L"setup_exe.cab"));
   empty.SetFileCount(0);
   const struct {
     const char* name;
@@ -119,7 +117,7 @@ BOOL WINAPI FailWrite(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
 
 TEST_F(CabinetExpansionTest, WriteFailureDuringTheCopyLeavesNoTarget) {
   failed_writes = 0;
-  ASSERT_TRUE(WriteFileBytes(cabinet(), Fixture(L"setup_exe.cab")));
+  ASSERT_TRUE(WriteFileBytes(cabinet(), PayloadFixture(L"setup_exe.cab")));
   bool expanded = true;
   {
     ImportRedirect redirect("kernel32.dll", "WriteFile", reinterpret_cast<const void*>(&FailWrite));
@@ -131,7 +129,7 @@ TEST_F(CabinetExpansionTest, WriteFailureDuringTheCopyLeavesNoTarget) {
 }
 
 TEST_F(CabinetExpansionTest, TargetInAMissingDirectoryFails) {
-  EXPECT_FALSE(Expand(Fixture(L"setup_exe.cab"), L"missing\\setup.exe"));
+  EXPECT_FALSE(Expand(PayloadFixture(L"setup_exe.cab"), L"missing\\setup.exe"));
   EXPECT_EQ(ListDirectory(directory_.Path()), Names{L"SETUP.EX_"});
 }
 
@@ -145,9 +143,9 @@ TEST_F(CabinetExpansionTest, CabinetPathWithoutUsableBackslashFails) {
 TEST(CabinetExpansionNonAsciiTest, DirectoryWithCyrillicAndCjkLetters) {
   TemporaryDirectory directory(L"\u041A\u0430\u0431\u0438\u043D\u0435\u0442-\u7BB1");
   const std::wstring cabinet = directory / L"SETUP.EX_";
-  ASSERT_TRUE(WriteFileBytes(cabinet, Fixture(L"setup_exe.cab")));
+  ASSERT_TRUE(WriteFileBytes(cabinet, PayloadFixture(L"setup_exe.cab")));
   EXPECT_TRUE(ExpandCabinet(cabinet.c_str(), (directory / L"setup.exe").c_str()));
-  EXPECT_EQ(ReadFileBytes(directory / L"setup.exe"), Fixture(L"setup.bin"));
+  EXPECT_EQ(ReadFileBytes(directory / L"setup.exe"), PayloadFixture(L"setup.bin"));
 }
 
 // 109 CJK characters are far under the 259 units of a path, but over the byte limit the cabinet
@@ -156,19 +154,19 @@ TEST(CabinetExpansionNonAsciiTest, LongCjkDirectoryWithinThePathLimit) {
   TemporaryDirectory directory(std::wstring(109, L'\u7BB1'));
   ASSERT_LT(directory.Path().size() + 9, 260u);
   const std::wstring cabinet = directory / L"SETUP.EX_";
-  ASSERT_TRUE(WriteFileBytes(cabinet, Fixture(L"setup_exe.cab")));
+  ASSERT_TRUE(WriteFileBytes(cabinet, PayloadFixture(L"setup_exe.cab")));
   EXPECT_TRUE(ExpandCabinet(cabinet.c_str(), (directory / L"setup.exe").c_str()));
-  EXPECT_EQ(ReadFileBytes(directory / L"setup.exe"), Fixture(L"setup.bin"));
+  EXPECT_EQ(ReadFileBytes(directory / L"setup.exe"), PayloadFixture(L"setup.bin"));
 }
 
 TEST_F(CabinetExpansionTest, StoredReadOnlyAttributeIsApplied) {
-  Cabinet cabinet(Fixture(L"setup_exe.cab"));
+  Cabinet cabinet(PayloadFixture(L"setup_exe.cab"));
   cabinet.SetFirstAttributes(FILE_ATTRIBUTE_READONLY);
   ASSERT_TRUE(Expand(cabinet.Bytes()));
   const DWORD attributes = GetFileAttributesW((directory_ / L"setup.exe").c_str());
   ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(attributes & FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(ReadFileBytes(directory_ / L"setup.exe"), Fixture(L"setup.bin"));
+  EXPECT_EQ(ReadFileBytes(directory_ / L"setup.exe"), PayloadFixture(L"setup.bin"));
 }
 
 // Wine accepts a creation time and keeps none, so the information handed to the platform is read
@@ -186,7 +184,7 @@ BOOL WINAPI CaptureBasicInfo(HANDLE file, FILE_INFO_BY_HANDLE_CLASS kind, LPVOID
 }
 
 TEST_F(CabinetExpansionTest, StoredDateIsTheCreationTimeReadAsLocalTime) {
-  Cabinet cabinet(Fixture(L"setup_exe.cab"));
+  Cabinet cabinet(PayloadFixture(L"setup_exe.cab"));
   // 2021-03-04 05:06:08 in the DOS format the cabinet stores.
   cabinet.SetFirstDateTime(((2021 - 1980) << 9) | (3 << 5) | 4, (5 << 11) | (6 << 5) | (8 / 2));
   // Every attribute bit set: only read-only, hidden, system and archive may pass.

@@ -1,5 +1,5 @@
 // The payload resource convention: which names are taken, which are refused with which code, and
-// what lands in the scratch directory. Fixture installers, one resource script each, are loaded as
+// what lands in the scratch directory. Fixture modules, one resource script each, are loaded as
 // data files so the extraction runs on real resources and both halves of its outcome can be read.
 #include <gtest/gtest.h>
 
@@ -14,8 +14,6 @@ namespace {
 
 using Names = std::vector<std::wstring>;
 
-std::string FixtureBytes(const wchar_t* name) { return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name); }
-
 // The collector on its own: the prefix rules, the name checks and the codes, for names a resource
 // script cannot carry (lower case, non-ASCII).
 struct NameCase {
@@ -24,14 +22,10 @@ struct NameCase {
   uint32_t status;
 };
 
-// A collector with the extraction's five variables of its own.
+// A collector with what it found.
 struct CollectorUnderTest {
-  PathBuffer archive_name;
-  MemoryBlock archive_block;
-  PathBuffer setup_name;
-  MemoryBlock setup_block;
-  uint32_t status = 0;
-  PayloadResourceCollector collector{archive_name, archive_block, setup_name, setup_block, status};
+  FoundPayload found;
+  PayloadResourceCollector collector{found};
 };
 
 TEST(PayloadResourceCollectorTest, SortsNamesByPrefixAndRefusesTheRest) {
@@ -63,14 +57,14 @@ TEST(PayloadResourceCollectorTest, SortsNamesByPrefixAndRefusesTheRest) {
 
     EXPECT_EQ(collected.collector.VisitResource(c.name.c_str(), MemoryBlock{payload, 5}), c.kind != NameCase::kRefused)
         << label;
-    EXPECT_EQ(collected.status, c.status) << label;
-    EXPECT_EQ(collected.archive_block.size, c.kind == NameCase::kArchive ? 5u : 0u) << label;
-    EXPECT_EQ(collected.setup_block.size, c.kind == NameCase::kSetup ? 5u : 0u) << label;
+    EXPECT_EQ(collected.found.status, c.status) << label;
+    EXPECT_EQ(collected.found.archive_block.size, c.kind == NameCase::kArchive ? 5u : 0u) << label;
+    EXPECT_EQ(collected.found.setup_block.size, c.kind == NameCase::kSetup ? 5u : 0u) << label;
     if (c.kind == NameCase::kArchive) {
-      EXPECT_EQ(std::wstring(collected.archive_name.units), c.name);
+      EXPECT_EQ(std::wstring(collected.found.archive_name.units), c.name);
     }
     if (c.kind == NameCase::kSetup) {
-      EXPECT_EQ(std::wstring(collected.setup_name.units), c.name);
+      EXPECT_EQ(std::wstring(collected.found.setup_name.units), c.name);
     }
   }
 }
@@ -82,9 +76,9 @@ TEST(PayloadResourceCollectorTest, SecondOfAKindIsRefusedAndTheFirstKept) {
 
   EXPECT_TRUE(collected.collector.VisitResource(L"SETUP.A", MemoryBlock{first, 5}));
   EXPECT_FALSE(collected.collector.VisitResource(L"SETUP.B", MemoryBlock{second, 6}));
-  EXPECT_EQ(collected.status, static_cast<uint32_t>(ERROR_TOO_MANY_NAMES));
-  EXPECT_EQ(std::wstring(collected.setup_name.units), L"SETUP.A");
-  EXPECT_EQ(collected.setup_block.data, first);
+  EXPECT_EQ(collected.found.status, static_cast<uint32_t>(ERROR_TOO_MANY_NAMES));
+  EXPECT_EQ(std::wstring(collected.found.setup_name.units), L"SETUP.A");
+  EXPECT_EQ(collected.found.setup_block.data, first);
 }
 
 // One fixture installer per row. A null path name means the output path stays empty; an empty one
@@ -142,7 +136,7 @@ TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
   Names expected_names;
   for (const auto& [name, source] : c.files) {
     expected_names.push_back(name);
-    EXPECT_EQ(ReadFileBytes(scratch_text + name), FixtureBytes(source)) << Narrow(name);
+    EXPECT_EQ(ReadFileBytes(scratch_text + name), PayloadFixture(source)) << Narrow(name);
   }
   EXPECT_EQ(ListDirectory(scratch_text), expected_names);
 }
@@ -154,35 +148,35 @@ INSTANTIATE_TEST_SUITE_P(
     Fixtures, ExtractPayloadResourcesTest,
     testing::Values(
         // The cabinet is expanded into setup.exe and then deleted.
-        ExtractionCase{L"payload_standard.exe", 0, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe", kArchiveAndSetup},
+        ExtractionCase{L"payload_standard.dll", 0, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe", kArchiveAndSetup},
         // A plain setup program is written as setup.exe whatever its name; an archive of another
         // type is written unchanged.
-        ExtractionCase{L"payload_plain_setup.exe", 0, 0, L"BL", L"BN", L"DRELIX.DATA", L"setup.exe",
+        ExtractionCase{L"payload_plain_setup.dll", 0, 0, L"BL", L"BN", L"DRELIX.DATA", L"setup.exe",
                        {{L"DRELIX.DATA", L"archive.bin"}, {L"setup.exe", L"setup.bin"}}},
         // A patch keeps its own name; the driver turns it into setup.exe later.
-        ExtractionCase{L"payload_patch_setup.exe", 0, 0, L"B7", L"B7", L"DRELIX.PACKED.7Z", L"SETUP.PATCH",
+        ExtractionCase{L"payload_patch_setup.dll", 0, 0, L"B7", L"B7", L"DRELIX.PACKED.7Z", L"SETUP.PATCH",
                        {{L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"SETUP.PATCH", L"setup.bin"}}},
-        ExtractionCase{L"payload_integer_ids.exe", 0, 0, L"B7", L"BN", L"DRELIX.PACKED.7Z", L"setup.exe",
+        ExtractionCase{L"payload_integer_ids.dll", 0, 0, L"B7", L"BN", L"DRELIX.PACKED.7Z", L"setup.exe",
                        kArchiveAndSetup},
         // A failed pass decides the code by whether the archive was found in an earlier pass.
-        ExtractionCase{L"payload_truncated_prefix.exe", 115, ERROR_INVALID_DATA, L"B7", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_preceded_prefix.exe", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_second_archive_same_type.exe", 112, ERROR_TOO_MANY_NAMES, L"", L"", nullptr, nullptr,
+        ExtractionCase{L"payload_truncated_prefix.dll", 115, ERROR_INVALID_DATA, L"B7", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_preceded_prefix.dll", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_second_archive_same_type.dll", 112, ERROR_TOO_MANY_NAMES, L"", L"", nullptr, nullptr,
                        {}},
-        ExtractionCase{L"payload_second_archive_later_type.exe", 115, ERROR_TOO_MANY_NAMES, L"B7", L"", nullptr,
+        ExtractionCase{L"payload_second_archive_later_type.dll", 115, ERROR_TOO_MANY_NAMES, L"B7", L"", nullptr,
                        nullptr, {}},
         ExtractionCase{L"payload_name_too_long.dll", 112, ERROR_FILENAME_EXCED_RANGE, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_unsafe_name.exe", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_unsafe_name.dll", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
         // Missing resources are found out before anything is written.
         ExtractionCase{L"installer_stub.exe", 112, ERROR_FILE_NOT_FOUND, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_archive_only.exe", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_zero_length.exe", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_archive_only.dll", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
+        ExtractionCase{L"payload_zero_length.dll", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
         // A 256-character name is a valid name, but the path to it does not fit: the path is left
         // as the scratch directory and nothing is written.
-        ExtractionCase{L"payload_name_fills_path.exe", 108, 0, L"B7", L"BN", L"", nullptr, {}},
+        ExtractionCase{L"payload_name_fills_path.dll", 108, 0, L"B7", L"BN", L"", nullptr, {}},
         // The cabinet is written to the expansion target, which cannot then be opened for writing:
         // no setup program remains, and the path names where it would have been.
-        ExtractionCase{L"payload_cabinet_named_setup_exe.exe", 115, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe",
+        ExtractionCase{L"payload_cabinet_named_setup_exe.dll", 115, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe",
                        {{L"DRELIX.PACKED.7Z", L"archive.bin"}}}),
     [](const testing::TestParamInfo<ExtractionCase>& info) {
       const std::string name = Narrow(info.param.fixture);
@@ -201,8 +195,8 @@ TEST(ExtractionFullVolumeTest, WriteThatDoesNotFitEndsWithTheCodeOfItsFile) {
     uint32_t exit_code;
     Names left;
   } cases[] = {
-      {L"payload_large_archive.exe", 112, {}},
-      {L"payload_large_setup.exe", 116, {L"DRELIX.PACKED.7Z"}},
+      {L"payload_large_archive.dll", 112, {}},
+      {L"payload_large_setup.dll", 116, {L"DRELIX.PACKED.7Z"}},
   };
   for (const auto& c : cases) {
     LoadedModule module = LoadFixture(c.fixture);

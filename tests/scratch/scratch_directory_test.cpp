@@ -349,10 +349,6 @@ TEST_P(ScratchVolumeTest, NoPersistentAclsMeansNoDescriptorAndNoSidLookup) {
   ImportRedirect create("kernel32.dll", "CreateDirectoryW", reinterpret_cast<const void*>(&RecordingCreateDirectory));
   real_create_directory = create.Original<decltype(&CreateDirectoryW)>();
 
-  PSECURITY_DESCRIPTOR descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(1);
-  EXPECT_TRUE(BuildScratchSecurity(root_.Path().c_str(), &descriptor));
-  EXPECT_EQ(descriptor, nullptr);
-
   PathBuffer scratch;
   ExitOutcome outcome{1, 1};
   ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));

@@ -13,19 +13,6 @@
 
 namespace {
 
-// The command lines the sample setup program recorded, in the order of its runs.
-std::vector<std::string> RecordedCommandLines(const std::wstring& record_path) {
-  std::vector<std::string> lines;
-  const std::string record = ReadFileBytes(record_path);
-  const std::string key = "command_line=";
-  for (size_t start = record.find(key); start != std::string::npos; start = record.find(key, start)) {
-    start += key.size();
-    const size_t end = record.find('\n', start);
-    lines.push_back(record.substr(start, end - start));
-  }
-  return lines;
-}
-
 // A scratch directory holding the sample setup program and an archive, as the installer leaves it.
 class InstallRunTest : public testing::Test {
  protected:

@@ -16,6 +16,36 @@ LoadedModule LoadFixture(const std::wstring& file_name) {
                                      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
 }
 
+std::string PayloadFixture(const std::wstring& name) {
+  return ReadFileBytes(ProgramDirectory() + L"payload_fixtures\\" + name);
+}
+
+std::string ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name) {
+  HRSRC resource = FindResourceW(module, name, type);
+  if (resource == nullptr) return "(missing)";
+  const auto* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+  return std::string(data, SizeofResource(module, resource));
+}
+
+std::vector<std::wstring> ScratchDirectoryNames(const std::wstring& directory) {
+  std::vector<std::wstring> found;
+  for (const std::wstring& name : ListDirectory(directory)) {
+    if (name.rfind(L"QV_", 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+std::vector<std::string> RecordedCommandLines(const std::wstring& record_path) {
+  std::vector<std::string> lines;
+  const std::string record = ReadFileBytes(record_path);
+  const std::string key = "command_line=";
+  for (size_t start = record.find(key); start != std::string::npos; start = record.find(key, start)) {
+    start += key.size();
+    lines.push_back(record.substr(start, record.find('\n', start) - start));
+  }
+  return lines;
+}
+
 std::wstring FullVolumeRoot(std::string& unavailable_reason) {
   const char* drive = std::getenv("FULL_VOLUME_DRIVE");
   if (drive != nullptr) return Widen(drive) + L"\\";

@@ -20,6 +20,12 @@ struct ModuleRelease {
 using LoadedModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleRelease>;
 LoadedModule LoadFixture(const std::wstring& file_name);
 
+// The bytes of a file of the payload fixture directory (payload_fixtures beside the test executable).
+std::string PayloadFixture(const std::wstring& name);
+
+// The bytes of a resource of a loaded module, or "(missing)" when it has none of that type and name.
+std::string ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name);
+
 // The root ("r:\") of the really full volume that with_full_volume.sh provides, or empty with the
 // reason there is none.
 std::wstring FullVolumeRoot(std::string& unavailable_reason);
@@ -50,6 +56,12 @@ std::string ReadFileBytes(const std::wstring& path);
 bool CopyFileTo(const std::wstring& source, const std::wstring& destination);
 // Names in a directory, without "." and "..", sorted.
 std::vector<std::wstring> ListDirectory(const std::wstring& directory);
+
+// The names of the scratch directories ("QV_...") in a directory, sorted.
+std::vector<std::wstring> ScratchDirectoryNames(const std::wstring& directory);
+
+// The command lines the sample setup program recorded in its record file, in the order of its runs.
+std::vector<std::string> RecordedCommandLines(const std::wstring& record_path);
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
