@@ -16,6 +16,8 @@ median() { field "$1" "$2" "$3" 4; }
 memory() { field payload installer "$1" 9; }
 sizes=$(awk -F, '$1 == "payload" && $2 == "floor" { print $3 }' "$summary")
 rounds=$(awk -F, 'NR == 2 { print $7 }' "$summary")
+first_size=$(echo "$sizes" | head -n 1)
+last_size=$(echo "$sizes" | tail -n 1)
 mib() { echo $(($1 / 1048576)); }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
@@ -40,10 +42,19 @@ for size in $sizes; do
 done
 echo "(NSIS: as shipped by default, checking its CRC; NSIS-CRC: with CRCCheck off)"
 
+# The floor with the installer's imports, one call each: what Wine charges for loading the libraries
+# the installer links, apart from anything the installer does.
+echo
+echo "Start-up cost of the installer's imports, at $(mib "$first_size") MiB, median seconds"
+floor=$(median payload floor "$first_size")
+installer=$(median payload installer "$first_size")
+printf '  floor %.4f; + shell32 (CommandLineToArgvW) %.4f; + advapi32 (RegOpenKeyExW) %.4f; installer %.4f\n' \
+  "$floor" "$(median imports floor_shell32 "$first_size")" "$(median imports floor_shell32_advapi32 "$first_size")" "$installer"
+with_imports=$(median imports floor_shell32_advapi32 "$first_size")
+echo "  installer / floor with both imports: $(ratio "$installer" "$with_imports")x"
+
 echo
 echo "Peak private memory of the installer, polled from the running process"
-first_size=$(echo "$sizes" | head -n 1)
-last_size=$(echo "$sizes" | tail -n 1)
 floor_memory() { field payload floor "$1" 9; }
 for size in $sizes; do
   printf '%-9s %9d bytes (floor %9d bytes)\n' "$(mib "$size") MiB" "$(memory "$size")" "$(floor_memory "$size")"

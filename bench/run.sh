@@ -37,6 +37,9 @@ rounds=${BENCH_ROUNDS:-15}
 warm_up=${BENCH_WARM_UP:-2}
 cmake -S . -B "$build" -G Ninja -DBUILD_BENCHMARKS=ON "-DBENCH_PAYLOAD_SIZES_MIB=${sizes//,/;}" >/dev/null
 cmake --build "$build" --target bench -j 2
+# The build has just written gigabytes; left to the kernel's writeback they would be flushed during
+# the timed runs and throttle whichever contender is writing then.
+sync
 
 build=$(cd "$build" && pwd)
 bench=$build/bench
