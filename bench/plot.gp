@@ -12,6 +12,7 @@ set grid
 set xrange [0:*]
 set yrange [0:*]
 plot table using 1:2 with linespoints pointtype 7 title "floor (own resources)", \
-     table using 1:7 with linespoints pointtype 6 dashtype 2 title "floor (mapped file)", \
+     table using 1:9 with linespoints pointtype 6 dashtype 2 title "floor (mapped file)", \
      table using 1:3 with linespoints pointtype 5 linewidth 2 title "installer", \
-     table using 1:5 with linespoints pointtype 9 title "NSIS, payload stored"
+     table using 1:5 with linespoints pointtype 9 title "NSIS, payload stored", \
+     table using 1:7 with linespoints pointtype 8 title "NSIS, payload stored, CRCCheck off"

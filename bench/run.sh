@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The benchmark: times the installer's whole run against the floor (a minimal program doing the same
-# copy and start) and against an NSIS installer with the same payload, for payloads of 1, 32 and
-# 160 MiB; reads the installer's peak private memory; compares the installer's cabinet expansion with
-# Wine's expand tool; measures the installer without payload. Prints a table, writes CSV files and a
-# PNG plot. Installs what it needs first. See bench/README.md.
+# copy and start) and against NSIS installers with the same payload (as shipped by default, and with
+# their CRC check off), for payloads of 1, 32, 160 and 1024 MiB; reads the installer's peak private
+# memory; compares the installer's cabinet expansion with Wine's expand tool; measures the installer
+# without payload. Prints a table, checks the targets, writes CSV files and a PNG plot. Installs what
+# it needs first. See bench/README.md.
+#
+#   bash bench/run.sh [--sizes 1,32,160,1024]
 #
 # Settings (environment): BENCH_BUILD_DIR (build-bench), BENCH_CPU (the last core), BENCH_ROUNDS (15),
 # BENCH_WARM_UP (2).
@@ -11,19 +14,32 @@ set -eu
 cd "$(dirname "$0")/.."
 source_root=$PWD
 
-packages="cmake ninja-build g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 gcab 7zip googletest nsis gnuplot-nox"
-missing=$(for p in $packages; do dpkg -s "$p" >/dev/null 2>&1 || echo "$p"; done)
-if [ -n "$missing" ]; then
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y $missing
+sizes=1,32,160,1024
+while [ $# -gt 0 ]; do
+  case $1 in
+    --sizes) [ $# -ge 2 ] || { echo "--sizes needs a list of MiB, such as 1,32,160" >&2; exit 2; }
+             sizes=$2; shift 2 ;;
+    --sizes=*) sizes=${1#--sizes=}; shift ;;
+    *) echo "usage: bash bench/run.sh [--sizes 1,32,160,1024]" >&2; exit 2 ;;
+  esac
+done
+if ! [[ $sizes =~ ^[1-9][0-9]*(,[1-9][0-9]*)*$ ]]; then
+  echo "--sizes takes whole MiB separated by commas, such as 1,32,160 (got \"$sizes\")" >&2
+  exit 2
 fi
+
+# The project's own list of packages, and what only the benchmark needs.
+bash scripts/install-packages.sh nsis gnuplot-nox
 
 build=${BENCH_BUILD_DIR:-build-bench}
 cpu=${BENCH_CPU:-$(($(nproc) - 1))}
 rounds=${BENCH_ROUNDS:-15}
 warm_up=${BENCH_WARM_UP:-2}
-cmake -S . -B "$build" -G Ninja -DBUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --target bench
+cmake -S . -B "$build" -G Ninja -DBUILD_BENCHMARKS=ON "-DBENCH_PAYLOAD_SIZES_MIB=${sizes//,/;}" >/dev/null
+cmake --build "$build" --target bench -j 2
+# The build has just written gigabytes; left to the kernel's writeback they would be flushed during
+# the timed runs and throttle whichever contender is writing then.
+sync
 
 build=$(cd "$build" && pwd)
 bench=$build/bench

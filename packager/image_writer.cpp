@@ -185,7 +185,8 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   plan.file_size = position;
   if (plan.file_size > kLargestImageSize || next_rva > kLargestImageSize) {
     error = "the installer would be " + std::to_string(std::max(plan.file_size, next_rva)) +
-            " bytes; an installer image holds at most " + std::to_string(kLargestImageSize) + " bytes";
+            " bytes; an installer image holds at most " + std::to_string(kLargestImageSize) +
+            " bytes (4 GiB less one 4 KiB page: its sizes and addresses are 32-bit fields)";
     return false;
   }
 

@@ -15,7 +15,8 @@
 #include "resource_section.h"
 
 // Every size and address of an image is a 32-bit field; this is the largest image whose last page
-// still has a 32-bit address. A payload that would make a larger image is refused.
+// still has a 32-bit address. A payload that would make a larger image is refused. Wine loads and
+// runs an installer of exactly this size; Windows documents 2 GiB as the most it loads (see README).
 inline constexpr std::uint64_t kLargestImageSize = 0xFFFFF000;
 // A 4 KiB file alignment lets the loader map the payload from the file instead of copying it.
 inline constexpr std::uint32_t kImageFileAlignment = 4096;

@@ -94,6 +94,35 @@ TEST_F(PackedImageTest, StubChecksumIsTheLinkersChecksum) {
   EXPECT_EQ(checksum.Finish(zeroed.size()), stub.check_sum);
 }
 
+// The largest archive plans an image whose size in memory ends within one page of the limit (the
+// file itself may end a page earlier), so no other bound refuses earlier; one byte more is refused
+// with the limit named, at planning, before anything is written.
+TEST_F(PackedImageTest, LargestArchiveReachesTheImageLimitAndOneByteMoreIsRefused) {
+  const PeImage stub = ReadImage(stub_);
+  const auto plan_with = [&](std::uint64_t archive_size, ImagePlan& plan, std::string& error) {
+    std::vector<ResourceItem> items{
+        {ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.PACKED.7Z"), 1033, 0, {{}, directory_ / "archive.bin", archive_size}},
+        {ResourceKey::Name(u"BN"), ResourceKey::Name(u"SETUP.EXE"), 1033, 0, {{}, directory_ / "setup.exe", 16384}}};
+    return PlanImage(stub, stub_, std::move(items), plan, error);
+  };
+  ImagePlan plan;
+  std::string error;
+  std::uint64_t accepted = 1;
+  std::uint64_t refused = kLargestImageSize;
+  while (refused - accepted > 1) {
+    const std::uint64_t middle = accepted + (refused - accepted) / 2;
+    (plan_with(middle, plan, error) ? accepted : refused) = middle;
+  }
+  ASSERT_TRUE(plan_with(accepted, plan, error)) << error;
+  EXPECT_LE(plan.file_size, kLargestImageSize);
+  const std::uint32_t size_of_image = ReadUint32(&plan.prefix[stub.optional_header_offset + kOptionalSizeOfImageOffset]);
+  EXPECT_LE(size_of_image, kLargestImageSize);
+  EXPECT_GT(size_of_image, kLargestImageSize - kImageFileAlignment);
+
+  EXPECT_FALSE(plan_with(accepted + 1, plan, error));
+  EXPECT_NE(error.find("an installer image holds at most 4294963200 bytes"), std::string::npos) << error;
+}
+
 // Payload sizes around the 4 KiB alignment and a piece larger than one copy piece.
 class PackedLayoutTest : public PackedImageTest, public testing::WithParamInterface<std::size_t> {};
 
