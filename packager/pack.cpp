@@ -204,5 +204,12 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (!WriteImage(plan, stub_bytes, file.get(), error)) return refuse(error);
   if (std::fclose(file.release()) != 0) return refuse("writing the installer failed (disk full?)");
   if (!temporary.MoveTo(output, error)) return refuse(error);
+  // Wine runs an image up to the format's limit, but Windows documents 64-bit images as limited to
+  // 2 GB: the installer is written, and whoever ships it is told.
+  if (plan.file_size >= kLargestWindowsImageSize) {
+    errors << "drelix-pack: warning: the installer is " << plan.file_size
+           << " bytes; Windows documents 64-bit executables as limited to 2 GB and is expected to refuse to "
+              "start it\n";
+  }
   return 0;
 }
