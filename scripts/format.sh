@@ -28,9 +28,9 @@ differences=$(mktemp)
 trap 'rm -f "$differences"' EXIT
 differing=0
 for file in "${files[@]}"; do
-  if ! "$clang_format" --style=file "$file" | diff -u --label "$file" --label formatted "$file" - >"$differences"; then
-    echo "$file: differs from .clang-format"
-    cat "$differences"
+  if ! "$clang_format" --style=file "$file" | diff -U0 "$file" - >"$differences"; then
+    # Each change as file:line, then its lines as they are and as they would be.
+    sed -E -e '/^(---|\+\+\+) /d' -e "s|^@@ -([0-9]+).*|$file:\1: differs from .clang-format|" "$differences"
     differing=$((differing + 1))
   fi
 done
