@@ -107,7 +107,7 @@ INT_PTR CloseFileInfo(ExpansionContext& context, PFDINOTIFICATION record) noexce
   }
   basic.FileAttributes = record->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-  const auto handle = reinterpret_cast<HANDLE>(record->hf);
+  const HANDLE handle = reinterpret_cast<HANDLE>(record->hf);
   // Some FDI implementations carry on past a failed write and still report the file as closed; a
   // target shorter than the cabinet says is not complete.
   LARGE_INTEGER written_size;

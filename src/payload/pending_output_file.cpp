@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr uint64_t kWriteChunkBytes = 8 * 1024 * 1024;
+constexpr uint64_t kWriteChunkBytes = uint64_t{8} * 1024 * 1024;
 
 }  // namespace
 

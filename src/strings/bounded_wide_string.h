@@ -9,7 +9,7 @@
 // never written, so the array always holds a zero even after a platform call that stopped short.
 template <uint64_t Capacity>
 struct BoundedWideString {
-  static constexpr uint64_t capacity = Capacity;
+  static constexpr uint64_t capacity = Capacity;  // NOLINT(bugprone-dynamic-static-initializers): compile-time value
 
   BoundedWideString() noexcept {
     units[0] = 0;
