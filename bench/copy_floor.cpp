@@ -58,7 +58,8 @@ bool WriteWholeFile(const wchar_t* path, const Bytes& bytes) {
     const DWORD remaining = bytes.size - offset;
     DWORD written = 0;
     written_whole = WriteFile(file, bytes.data + offset, remaining < kWriteChunkBytes ? remaining : kWriteChunkBytes,
-                              &written, nullptr) && written != 0;
+                              &written, nullptr) &&
+                    written != 0;
     offset += written;
   }
   CloseHandle(file);
@@ -130,8 +131,8 @@ UINT RunFloor() {
   }
 #endif
   wchar_t archive_file[MAX_PATH];
-  const Bytes archive = FirstArgument(archive_file) ? MapWholeFile(archive_file)
-                                                    : FindOwnResource(L"DRELIX.PACKED.7Z", L"B7");
+  const Bytes archive =
+      FirstArgument(archive_file) ? MapWholeFile(archive_file) : FindOwnResource(L"DRELIX.PACKED.7Z", L"B7");
   const Bytes setup = FindOwnResource(L"SETUP.EXE", L"BN");
   if (archive.size == 0 || setup.size == 0) return kFloorFailed;
 
@@ -165,6 +166,4 @@ UINT RunFloor() {
 
 }  // namespace
 
-extern "C" [[noreturn]] void FloorEntry() {
-  ExitProcess(RunFloor());
-}
+extern "C" [[noreturn]] void FloorEntry() { ExitProcess(RunFloor()); }

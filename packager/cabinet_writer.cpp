@@ -30,8 +30,7 @@ constexpr std::uint8_t kMszipSignature[] = {'C', 'K'};
 // A stored (uncompressed) deflate block: one byte with BFINAL set and BTYPE 00, then LEN and NLEN.
 // MSZIP allows 12 bytes over 32 KiB, so a block that deflate cannot shrink is written stored.
 constexpr std::size_t kStoredBlockOverhead = 5;
-constexpr std::size_t kMaximumBlockDataSize =
-    sizeof kMszipSignature + kStoredBlockOverhead + kBlockCapacity;
+constexpr std::size_t kMaximumBlockDataSize = sizeof kMszipSignature + kStoredBlockOverhead + kBlockCapacity;
 static_assert(kMaximumBlockDataSize <= kBlockCapacity + 12);
 
 constexpr std::uint64_t kMaximumInputSize = std::uint64_t{kMaximumDataBlockCount} * kBlockCapacity;
@@ -63,13 +62,12 @@ void StoreUint32(std::uint8_t* bytes, std::uint32_t value) noexcept {
 
 // The MS-CAB checksum: little-endian 32-bit words XORed together. The one to three bytes left
 // over are folded in with the first of them most significant, as the format defines.
-std::uint32_t CabinetChecksum(const std::uint8_t* bytes, std::size_t size,
-                              std::uint32_t seed) noexcept {
+std::uint32_t CabinetChecksum(const std::uint8_t* bytes, std::size_t size, std::uint32_t seed) noexcept {
   std::uint32_t checksum = seed;
   const std::size_t whole_words_size = size - size % 4;
   for (std::size_t i = 0; i < whole_words_size; i += 4) {
-    checksum ^= std::uint32_t{bytes[i]} | (std::uint32_t{bytes[i + 1]} << 8) |
-                (std::uint32_t{bytes[i + 2]} << 16) | (std::uint32_t{bytes[i + 3]} << 24);
+    checksum ^= std::uint32_t{bytes[i]} | (std::uint32_t{bytes[i + 1]} << 8) | (std::uint32_t{bytes[i + 2]} << 16) |
+                (std::uint32_t{bytes[i + 3]} << 24);
   }
   std::uint32_t tail = 0;
   for (std::size_t i = whole_words_size; i < size; ++i) {
@@ -101,8 +99,7 @@ std::string SystemReason() { return std::strerror(errno); }
 class MszipCompressor {
  public:
   MszipCompressor() noexcept {
-    started_ = deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8,
-                            Z_DEFAULT_STRATEGY) == Z_OK;
+    started_ = deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
   }
   ~MszipCompressor() {
     if (started_) {
@@ -116,8 +113,7 @@ class MszipCompressor {
 
   // Writes one MSZIP block for `piece` into `block_data` (room for kMaximumBlockDataSize bytes)
   // and returns its size, or 0 if zlib fails.
-  std::size_t CompressBlock(const std::uint8_t* piece, std::size_t size,
-                            std::uint8_t* block_data) noexcept {
+  std::size_t CompressBlock(const std::uint8_t* piece, std::size_t size, std::uint8_t* block_data) noexcept {
     std::memcpy(block_data, kMszipSignature, sizeof kMszipSignature);
     std::uint8_t* deflate_data = block_data + sizeof kMszipSignature;
     if (deflateReset(&stream_) != Z_OK) {
@@ -204,21 +200,19 @@ std::vector<std::uint8_t> DescribeCabinet(std::string_view name, std::uint32_t f
 
 }  // namespace
 
-bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view inner_name,
-                  std::uint16_t dos_date, std::uint16_t dos_time, std::FILE* output,
-                  std::string& error) {
+bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view inner_name, std::uint16_t dos_date,
+                  std::uint16_t dos_time, std::FILE* output, std::string& error) {
   if (!IsAcceptableName(inner_name, error)) {
     return false;
   }
   if (input_size > kMaximumInputSize) {
-    error = "the input is " + std::to_string(input_size) +
-            " bytes; a cabinet folder holds at most " + std::to_string(kMaximumInputSize);
+    error = "the input is " + std::to_string(input_size) + " bytes; a cabinet folder holds at most " +
+            std::to_string(kMaximumInputSize);
     return false;
   }
   const std::int64_t cabinet_start = TellPosition(output);
   if (cabinet_start < 0) {
-    error = "the output position cannot be read (the output must be a seekable file): " +
-            SystemReason();
+    error = "the output position cannot be read (the output must be a seekable file): " + SystemReason();
     return false;
   }
   MszipCompressor compressor;
@@ -227,10 +221,9 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
     return false;
   }
 
-  const auto data_block_count =
-      static_cast<std::uint16_t>((input_size + kBlockCapacity - 1) / kBlockCapacity);
-  const std::vector<std::uint8_t> description = DescribeCabinet(
-      inner_name, static_cast<std::uint32_t>(input_size), data_block_count, dos_date, dos_time);
+  const auto data_block_count = static_cast<std::uint16_t>((input_size + kBlockCapacity - 1) / kBlockCapacity);
+  const std::vector<std::uint8_t> description =
+      DescribeCabinet(inner_name, static_cast<std::uint32_t>(input_size), data_block_count, dos_date, dos_time);
   if (std::fwrite(description.data(), 1, description.size(), output) != description.size()) {
     error = "writing the cabinet failed: " + SystemReason();
     return false;
@@ -245,16 +238,15 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
     const std::size_t piece_read = std::fread(piece.data(), 1, piece_size, input);
     bytes_read += piece_read;
     if (piece_read != piece_size) {
-      error = std::ferror(input)
-                  ? "reading the input failed after " + std::to_string(bytes_read) + " of " +
-                        std::to_string(input_size) + " bytes: " + SystemReason()
-                  : "the input ended after " + std::to_string(bytes_read) + " of " +
-                        std::to_string(input_size) + " bytes";
+      error = std::ferror(input) ? "reading the input failed after " + std::to_string(bytes_read) + " of " +
+                                       std::to_string(input_size) + " bytes: " + SystemReason()
+                                 : "the input ended after " + std::to_string(bytes_read) + " of " +
+                                       std::to_string(input_size) + " bytes";
       return false;
     }
 
-    const std::size_t block_data_size = compressor.CompressBlock(
-        piece.data(), piece_size, data_block.data() + kDataBlockHeaderSize);
+    const std::size_t block_data_size =
+        compressor.CompressBlock(piece.data(), piece_size, data_block.data() + kDataBlockHeaderSize);
     if (block_data_size == 0) {
       error = "zlib failed to compress a block";
       return false;
@@ -263,8 +255,7 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
     StoreUint16(data_block.data() + 6, static_cast<std::uint16_t>(piece_size));       // cbUncomp
     // csum covers the compressed data first, then cbData and cbUncomp.
     const std::uint32_t checksum = CabinetChecksum(
-        data_block.data() + 4, 4,
-        CabinetChecksum(data_block.data() + kDataBlockHeaderSize, block_data_size, 0));
+        data_block.data() + 4, 4, CabinetChecksum(data_block.data() + kDataBlockHeaderSize, block_data_size, 0));
     StoreUint32(data_block.data(), checksum);
 
     const std::size_t record_size = kDataBlockHeaderSize + block_data_size;
@@ -279,8 +270,7 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
   std::uint8_t cabinet_size_field[4];
   StoreUint32(cabinet_size_field, static_cast<std::uint32_t>(cabinet_size));
   if (!SeekPosition(output, cabinet_start + static_cast<std::int64_t>(kCabinetSizeFieldOffset)) ||
-      std::fwrite(cabinet_size_field, 1, sizeof cabinet_size_field, output) !=
-          sizeof cabinet_size_field ||
+      std::fwrite(cabinet_size_field, 1, sizeof cabinet_size_field, output) != sizeof cabinet_size_field ||
       !SeekPosition(output, cabinet_start + static_cast<std::int64_t>(cabinet_size))) {
     error = "writing the cabinet failed: " + SystemReason();
     return false;

@@ -20,6 +20,5 @@
 // the cabinet's total size is written into its header after the data. On success the position is
 // at the cabinet's end. Refused arguments (a name that is empty, longer than 255 bytes or not
 // printable ASCII, more than 2,147,450,880 input bytes) are reported before anything is written.
-[[nodiscard]] bool WriteCabinet(std::FILE* input, std::uint64_t input_size,
-                                std::string_view inner_name, std::uint16_t dos_date,
-                                std::uint16_t dos_time, std::FILE* output, std::string& error);
+[[nodiscard]] bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view inner_name,
+                                std::uint16_t dos_date, std::uint16_t dos_time, std::FILE* output, std::string& error);

@@ -36,11 +36,15 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   PackOptions& pack = command_line.pack;
   std::string inspected;
   const OptionTarget targets[] = {
-      {"archive", &pack.archive, nullptr},           {"setup", &pack.setup, nullptr},
-      {"setup-form", nullptr, &pack.setup_form},     {"archive-name", nullptr, &pack.archive_name},
-      {"archive-type", nullptr, &pack.archive_type}, {"setup-name", nullptr, &pack.setup_name},
+      {"archive", &pack.archive, nullptr},
+      {"setup", &pack.setup, nullptr},
+      {"setup-form", nullptr, &pack.setup_form},
+      {"archive-name", nullptr, &pack.archive_name},
+      {"archive-type", nullptr, &pack.archive_type},
+      {"setup-name", nullptr, &pack.setup_name},
       {"previous-version", nullptr, &pack.previous_version},
-      {"stub", nullptr, &pack.stub},                 {"output", &pack.output, nullptr},
+      {"stub", nullptr, &pack.stub},
+      {"output", &pack.output, nullptr},
       {"inspect", &inspected, nullptr},
   };
   bool help = false;
@@ -96,8 +100,9 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
     command_line.inspected_file = std::move(inspected);
     return true;
   }
-  for (const auto& [required, value] : {std::pair{"--archive FILE", &pack.archive}, std::pair{"--setup FILE", &pack.setup},
-                                        std::pair{"--output FILE", &pack.output}}) {
+  for (const auto& [required, value] :
+       {std::pair{"--archive FILE", &pack.archive}, std::pair{"--setup FILE", &pack.setup},
+        std::pair{"--output FILE", &pack.output}}) {
     if (value->empty()) {
       error = std::string(required) + " is required (see --help)";
       return false;

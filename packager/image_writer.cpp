@@ -11,7 +11,9 @@ namespace {
 constexpr std::size_t kCopyPieceSize = 1 << 20;
 constexpr std::uint32_t kResourceSectionCharacteristics = 0x40000040;  // initialised data, readable
 
-std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
 
 // Everything the image writer writes goes through here, so the checksum sees every byte once.
 class ChecksummedOutput {
@@ -27,12 +29,14 @@ class ChecksummedOutput {
   bool PadTo(std::uint64_t offset) {
     static constexpr std::array<std::uint8_t, kImageFileAlignment> kZeros{};
     while (position_ < offset) {
-      if (!Write(kZeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kZeros.size(), offset - position_)))) return false;
+      if (!Write(kZeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kZeros.size(), offset - position_))))
+        return false;
     }
     return position_ == offset;
   }
 
-  bool CopyFile(const std::filesystem::path& path, std::uint64_t size, std::vector<std::uint8_t>& buffer, std::string& error) {
+  bool CopyFile(const std::filesystem::path& path, std::uint64_t size, std::vector<std::uint8_t>& buffer,
+                std::string& error) {
     UniqueFile input = OpenFile(path, "rb");
     if (!input) {
       error = "cannot open \"" + Utf8FromPath(path) + "\"";
@@ -109,8 +113,9 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   const std::uint32_t resource_rva = stub.directories[kResourceDirectory].virtual_address;
   std::size_t resource_index = sections.size();
   if (resource_rva != 0) {
-    const auto found = std::find_if(sections.begin(), sections.end(),
-                                    [&](const SectionHeader& section) { return section.virtual_address == resource_rva; });
+    const auto found = std::find_if(sections.begin(), sections.end(), [&](const SectionHeader& section) {
+      return section.virtual_address == resource_rva;
+    });
     if (found == sections.end() || found->size_of_raw_data == 0) {
       error = "the stub's resources do not start a section of their own";
       return false;
@@ -133,15 +138,18 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   if (appended) {
     const std::uint64_t table_end = stub.section_table_offset + kSectionHeaderSize * (sections.size() + 1);
     bool room = table_end <= stub.size_of_headers;
-    for (std::uint64_t offset = table_end - kSectionHeaderSize; room && offset < table_end; ++offset) room = stub_bytes[offset] == 0;
+    for (std::uint64_t offset = table_end - kSectionHeaderSize; room && offset < table_end; ++offset)
+      room = stub_bytes[offset] == 0;
     if (!room) {
       error = "the stub's headers have no room for a resource section";
       return false;
     }
     prefix_end = stub.size_of_headers;
     for (const SectionHeader& section : sections) {
-      prefix_end = std::max<std::uint64_t>(prefix_end, std::uint64_t{section.pointer_to_raw_data} + section.size_of_raw_data);
-      next_rva = std::max<std::uint64_t>(next_rva, section.virtual_address + std::max(section.virtual_size, section.size_of_raw_data));
+      prefix_end =
+          std::max<std::uint64_t>(prefix_end, std::uint64_t{section.pointer_to_raw_data} + section.size_of_raw_data);
+      next_rva = std::max<std::uint64_t>(
+          next_rva, section.virtual_address + std::max(section.virtual_size, section.size_of_raw_data));
     }
     prefix_end = AlignUp(prefix_end, kImageFileAlignment);
     next_rva = AlignUp(next_rva, stub.section_alignment);
@@ -174,13 +182,15 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
     const std::uint32_t raw_size = static_cast<std::uint32_t>(AlignUp(section.size_of_raw_data, kImageFileAlignment));
     plan.moved_sections.push_back({section.pointer_to_raw_data, section.size_of_raw_data, position});
     WriteUint32(section_field(index, kSectionVirtualAddressOffset), moved_rva);
-    WriteUint32(section_field(index, kSectionPointerToRawDataOffset), section.size_of_raw_data == 0 ? 0 : static_cast<std::uint32_t>(position));
+    WriteUint32(section_field(index, kSectionPointerToRawDataOffset),
+                section.size_of_raw_data == 0 ? 0 : static_cast<std::uint32_t>(position));
     WriteUint32(section_field(index, kSectionSizeOfRawDataOffset), raw_size);
     const DataDirectory& old_relocations = stub.directories[kBaseRelocationDirectory];
     SetDirectory(headers, stub, kBaseRelocationDirectory,
                  {moved_rva + (old_relocations.virtual_address - section.virtual_address), old_relocations.size});
     position += raw_size;
-    next_rva = AlignUp(std::uint64_t{moved_rva} + std::max(section.virtual_size, section.size_of_raw_data), stub.section_alignment);
+    next_rva = AlignUp(std::uint64_t{moved_rva} + std::max(section.virtual_size, section.size_of_raw_data),
+                       stub.section_alignment);
   }
   plan.file_size = position;
   if (plan.file_size > kLargestImageSize || next_rva > kLargestImageSize) {
@@ -220,7 +230,8 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   return true;
 }
 
-bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes, std::FILE* output, std::string& error) {
+bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes, std::FILE* output,
+                std::string& error) {
   ChecksummedOutput out(output);
   std::vector<std::uint8_t> buffer(kCopyPieceSize);
   if (!out.Write(plan.prefix.data(), plan.prefix.size()) ||
@@ -245,8 +256,8 @@ bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes,
 
   std::uint8_t check_sum[4];
   WriteUint32(check_sum, out.Checksum().Finish(plan.file_size));
-  if (std::fflush(output) != 0 || !SeekFile(output, plan.check_sum_offset) || std::fwrite(check_sum, 1, 4, output) != 4 ||
-      std::fflush(output) != 0) {
+  if (std::fflush(output) != 0 || !SeekFile(output, plan.check_sum_offset) ||
+      std::fwrite(check_sum, 1, 4, output) != 4 || std::fflush(output) != 0) {
     return out.WriteFailed(error);
   }
   return true;

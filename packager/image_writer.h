@@ -30,7 +30,8 @@ struct MovedSection {
 };
 
 struct ImagePlan {
-  std::vector<std::uint8_t> prefix;  // the output's first bytes: edited headers and the stub's sections before the resources
+  std::vector<std::uint8_t>
+      prefix;  // the output's first bytes: edited headers and the stub's sections before the resources
   std::uint64_t resource_section_offset = 0;
   ResourceSectionLayout resources;
   std::vector<MovedSection> moved_sections;

@@ -14,10 +14,12 @@ namespace {
 
 constexpr std::size_t kHashPieceSize = 1 << 20;
 
-std::string KeyText(const ResourceKey& key) { return key.IsName() ? Utf8FromUtf16(key.name) : "#" + std::to_string(key.id); }
+std::string KeyText(const ResourceKey& key) {
+  return key.IsName() ? Utf8FromUtf16(key.name) : "#" + std::to_string(key.id);
+}
 
-bool HashResource(const PeImage& image, ByteSource& source, const ResourceEntry& entry, std::vector<std::uint8_t>& buffer,
-                  std::string& digest) {
+bool HashResource(const PeImage& image, ByteSource& source, const ResourceEntry& entry,
+                  std::vector<std::uint8_t>& buffer, std::string& digest) {
   std::uint64_t offset = 0;
   if (!image.FileOffsetOf(entry.data_rva, entry.size, offset)) return false;
   Sha256 hash;
@@ -45,7 +47,8 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
     return "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
   }
   std::u16string text;
-  for (std::size_t index = 0; index + 2 < bytes.size(); index += 2) text += static_cast<char16_t>(bytes[index] | bytes[index + 1] << 8);
+  for (std::size_t index = 0; index + 2 < bytes.size(); index += 2)
+    text += static_cast<char16_t>(bytes[index] | bytes[index + 1] << 8);
   return "\"" + Utf8FromUtf16(text) + "\"";
 }
 
@@ -97,7 +100,8 @@ int Inspect(const std::string& path, std::ostream& out, std::ostream& errors) {
   out << "previous version: " << PreviousVersion(image, source, entries) << "\n";
   const DataDirectory& certificates = image.directories[kCertificateDirectory];
   out << "signature: "
-      << (certificates.size != 0 ? "Authenticode certificate table of " + std::to_string(certificates.size) + " bytes" : std::string("none"))
+      << (certificates.size != 0 ? "Authenticode certificate table of " + std::to_string(certificates.size) + " bytes"
+                                 : std::string("none"))
       << "\n";
   if (verdict.exit_code == 0) {
     out << "extraction: would succeed\n";

@@ -98,7 +98,8 @@ ResourceItem PreviousVersionItem(const std::string& text) {
   for (char character : text) content.bytes.insert(content.bytes.end(), {static_cast<std::uint8_t>(character), 0});
   content.bytes.insert(content.bytes.end(), {0, 0});
   content.size = content.bytes.size();
-  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0, std::move(content)};
+  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0,
+                      std::move(content)};
 }
 
 bool WriteSetupCabinet(const std::string& setup, std::uint64_t setup_size, const TemporaryFile& cabinet,
@@ -129,16 +130,17 @@ bool WriteSetupCabinet(const std::string& setup, std::uint64_t setup_size, const
 
 DosDateTime DosDateTimeOf(std::int64_t seconds_since_1970) {
   using namespace std::chrono;
-  constexpr std::int64_t kEarliest = 315532800;   // 1980-01-01 00:00:00
-  constexpr std::int64_t kLatest = 4354819198;    // 2107-12-31 23:59:58
+  constexpr std::int64_t kEarliest = 315532800;  // 1980-01-01 00:00:00
+  constexpr std::int64_t kLatest = 4354819198;   // 2107-12-31 23:59:58
   const std::int64_t seconds = std::clamp(seconds_since_1970, kEarliest, kLatest);
   const sys_days day = floor<days>(sys_seconds{std::chrono::seconds{seconds}});
   const year_month_day date{day};
   const hh_mm_ss time{sys_seconds{std::chrono::seconds{seconds}} - day};
   return DosDateTime{
-      static_cast<std::uint16_t>((static_cast<int>(date.year()) - 1980) << 9 | static_cast<unsigned>(date.month()) << 5 |
-                                 static_cast<unsigned>(date.day())),
-      static_cast<std::uint16_t>(time.hours().count() << 11 | time.minutes().count() << 5 | time.seconds().count() / 2)};
+      static_cast<std::uint16_t>((static_cast<int>(date.year()) - 1980) << 9 |
+                                 static_cast<unsigned>(date.month()) << 5 | static_cast<unsigned>(date.day())),
+      static_cast<std::uint16_t>(time.hours().count() << 11 | time.minutes().count() << 5 |
+                                 time.seconds().count() / 2)};
 }
 
 int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub, std::ostream& errors) {
@@ -157,15 +159,16 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   const std::string archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
   const std::string setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
   for (const std::optional<std::string>& refusal :
-       {CheckPayloadName("--archive-name", archive_name, kArchivePrefix), CheckPayloadName("--setup-name", setup_name, kSetupPrefix),
-        CheckSetupName(setup_name, *form),
+       {CheckPayloadName("--archive-name", archive_name, kArchivePrefix),
+        CheckPayloadName("--setup-name", setup_name, kSetupPrefix), CheckSetupName(setup_name, *form),
         options.previous_version ? CheckPreviousVersion(*options.previous_version) : std::nullopt}) {
     if (refusal) return refuse(*refusal);
   }
 
   std::vector<std::uint8_t> stub_file_bytes;
   if (options.stub && !ReadWholeFile(*options.stub, stub_file_bytes, error)) return refuse(error);
-  const std::span<const std::uint8_t> stub_bytes = options.stub ? std::span<const std::uint8_t>(stub_file_bytes) : carried_stub;
+  const std::span<const std::uint8_t> stub_bytes =
+      options.stub ? std::span<const std::uint8_t>(stub_file_bytes) : carried_stub;
   PeImage stub;
   std::vector<ResourceItem> items;
   if (!StubResources(stub_bytes, stub, items, error)) return refuse(error);
@@ -175,9 +178,11 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   const std::optional<std::uint64_t> setup_size = CheckInput("setup program", options.setup, error);
   if (!setup_size) return refuse(error);
 
-  items.push_back(PayloadItem(archive_type, UpperCase(archive_name), {{}, PathFromUtf8(options.archive), *archive_size}));
+  items.push_back(
+      PayloadItem(archive_type, UpperCase(archive_name), {{}, PathFromUtf8(options.archive), *archive_size}));
   const std::size_t setup_index = items.size();
-  items.push_back(PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, PathFromUtf8(options.setup), *setup_size}));
+  items.push_back(
+      PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, PathFromUtf8(options.setup), *setup_size}));
   if (options.previous_version) items.push_back(PreviousVersionItem(*options.previous_version));
   // The inputs as they are bound the image a cabinet makes, but for a few bytes per block: refuse
   // a payload that is too large before anything is written.

@@ -32,27 +32,36 @@ std::optional<SetupForm> ParseSetupForm(std::string_view text) {
 
 std::string_view SetupFormName(SetupForm form) {
   switch (form) {
-    case SetupForm::cabinet: return "cabinet";
-    case SetupForm::plain: return "plain";
-    case SetupForm::patch: return "patch";
+    case SetupForm::cabinet:
+      return "cabinet";
+    case SetupForm::plain:
+      return "plain";
+    case SetupForm::patch:
+      return "patch";
   }
   return {};
 }
 
 std::string_view SetupResourceType(SetupForm form) {
   switch (form) {
-    case SetupForm::cabinet: return "BL";
-    case SetupForm::plain: return "BN";
-    case SetupForm::patch: return "B7";
+    case SetupForm::cabinet:
+      return "BL";
+    case SetupForm::plain:
+      return "BN";
+    case SetupForm::patch:
+      return "B7";
   }
   return {};
 }
 
 std::string_view DefaultSetupName(SetupForm form) {
   switch (form) {
-    case SetupForm::cabinet: return "SETUP.EX_";
-    case SetupForm::plain: return "SETUP.EXE";
-    case SetupForm::patch: return "SETUP.PATCH";
+    case SetupForm::cabinet:
+      return "SETUP.EX_";
+    case SetupForm::plain:
+      return "SETUP.EXE";
+    case SetupForm::patch:
+      return "SETUP.PATCH";
   }
   return {};
 }
@@ -95,7 +104,8 @@ std::optional<std::string> CheckPayloadName(std::string_view option, std::string
   bool plain = !name.empty() && name.back() != '.';
   for (char character : name) {
     plain = plain && ((character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
-                      (character >= '0' && character <= '9') || std::string_view("._+~-").find(character) != std::string_view::npos);
+                      (character >= '0' && character <= '9') ||
+                      std::string_view("._+~-").find(character) != std::string_view::npos);
   }
   if (!plain) return shown + " must be a plain file name made of letters, digits and . _ + ~ -, not ending in a dot";
   return std::nullopt;
@@ -113,7 +123,8 @@ std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form)
 std::optional<std::string> CheckPreviousVersion(std::string_view text) {
   for (char character : text) {
     const bool allowed = (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
-                         (character >= '0' && character <= '9') || std::string_view(" ._+~-").find(character) != std::string_view::npos;
+                         (character >= '0' && character <= '9') ||
+                         std::string_view(" ._+~-").find(character) != std::string_view::npos;
     if (!allowed) {
       return "--previous-version \"" + std::string(text) + "\" may hold only letters, digits, spaces and . _ + ~ -";
     }
@@ -137,18 +148,20 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
       if (resource.name.empty() || resource.size == 0) break;
       const bool is_archive = StartsWithNoCase(resource.name, kArchivePrefix);
       if (!is_archive && !StartsWithNoCase(resource.name, kSetupPrefix)) {
-        return fail(kErrorInvalidData, "resource " + std::string(type) + "/" + Utf8FromUtf16(resource.name) +
-                                           " is neither the archive (\"drelix...\") nor the setup program (\"setup...\")");
+        return fail(kErrorInvalidData,
+                    "resource " + std::string(type) + "/" + Utf8FromUtf16(resource.name) +
+                        " is neither the archive (\"drelix...\") nor the setup program (\"setup...\")");
       }
       const PayloadResource*& kept = is_archive ? verdict.archive : verdict.setup;
       const char* role = is_archive ? "archive" : "setup resource";
       if (kept != nullptr) {
         return fail(kErrorTooManyNames, std::string("a second ") + role + ", " + std::string(type) + "/" +
-                                            Utf8FromUtf16(resource.name) + ", after " + kept->type + "/" + Utf8FromUtf16(kept->name));
+                                            Utf8FromUtf16(resource.name) + ", after " + kept->type + "/" +
+                                            Utf8FromUtf16(kept->name));
       }
       if (resource.name.size() > kLongestPayloadName) {
-        return fail(kErrorFilenameExcedRange, std::string("the ") + role + " name " + Quoted(resource.name) +
-                                                  " is longer than 259 characters");
+        return fail(kErrorFilenameExcedRange,
+                    std::string("the ") + role + " name " + Quoted(resource.name) + " is longer than 259 characters");
       }
       if (resource.name.find_first_of(u"\\/:") != std::u16string_view::npos) {
         return fail(kErrorInvalidData, std::string("the ") + role + " name " + Quoted(resource.name) +

@@ -75,7 +75,8 @@ class ResourceTreeReader {
     std::vector<std::uint8_t> units(2 * std::size_t{ReadUint16(length_field)});
     if (!ReadAt(offset + 2, units.data(), static_cast<std::uint32_t>(units.size()))) return false;
     name.clear();
-    for (std::size_t index = 0; index < units.size(); index += 2) name += static_cast<char16_t>(ReadUint16(&units[index]));
+    for (std::size_t index = 0; index < units.size(); index += 2)
+      name += static_cast<char16_t>(ReadUint16(&units[index]));
     return true;
   }
 
@@ -147,7 +148,8 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
   image.section_table_offset = image.optional_header_offset + optional_size;
 
   std::uint8_t optional_start[kOptionalDataDirectoryOffset];
-  if (optional_size < sizeof optional_start || !source.Read(image.optional_header_offset, optional_start, sizeof optional_start)) {
+  if (optional_size < sizeof optional_start ||
+      !source.Read(image.optional_header_offset, optional_start, sizeof optional_start)) {
     error = "truncated image: the optional header is incomplete";
     return false;
   }
@@ -170,7 +172,8 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     error = "the image's alignments are not powers of two";
     return false;
   }
-  const std::uint64_t section_table_end = std::uint64_t{image.section_table_offset} + kSectionHeaderSize * section_count;
+  const std::uint64_t section_table_end =
+      std::uint64_t{image.section_table_offset} + kSectionHeaderSize * section_count;
   if (section_table_end > image.size_of_headers || image.size_of_headers > source.Size()) {
     error = "truncated image: the headers end past the file or the section table past the headers";
     return false;

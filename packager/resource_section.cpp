@@ -12,17 +12,21 @@ constexpr std::uint32_t kDirectoryEntrySize = 8;
 constexpr std::uint32_t kDataEntrySize = 16;
 constexpr std::uint32_t kHighBit = 0x80000000;
 
-std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
 
 // One directory table of the tree and the entries it holds, before offsets are known.
 struct DirectoryNode {
   std::vector<std::pair<ResourceKey, std::size_t>> children;  // key, then a node index or an item index
-  bool leaves = false;                                         // children are items (language level)
+  bool leaves = false;                                        // children are items (language level)
   std::uint32_t offset = 0;
 };
 
 std::string Describe(const ResourceItem& item) {
-  const auto key = [](const ResourceKey& key) { return key.IsName() ? Utf8FromUtf16(key.name) : "#" + std::to_string(key.id); };
+  const auto key = [](const ResourceKey& key) {
+    return key.IsName() ? Utf8FromUtf16(key.name) : "#" + std::to_string(key.id);
+  };
   return key(item.type) + "/" + key(item.name) + " language " + std::to_string(item.language);
 }
 
@@ -90,7 +94,8 @@ bool LayOutResourceSection(std::vector<ResourceItem> items, std::uint32_t sectio
   std::vector<std::uint8_t> directory(position);
   for (const DirectoryNode& node : nodes) {
     std::uint8_t* table = &directory[node.offset];
-    const auto named = std::count_if(node.children.begin(), node.children.end(), [](const auto& child) { return child.first.IsName(); });
+    const auto named = std::count_if(node.children.begin(), node.children.end(),
+                                     [](const auto& child) { return child.first.IsName(); });
     WriteUint16(table + 12, static_cast<std::uint16_t>(named));
     WriteUint16(table + 14, static_cast<std::uint16_t>(node.children.size() - named));
     std::uint8_t* entry = table + kDirectoryTableSize;

@@ -32,10 +32,10 @@ struct PlacedResource {
 };
 
 struct ResourceSectionLayout {
-  std::vector<ResourceItem> items;       // sorted into directory order
-  std::vector<std::uint8_t> directory;   // tables, data entries and names: the start of the section
-  std::vector<PlacedResource> placed;    // each item's bytes, in ascending offset
-  std::uint64_t size = 0;                // the section's content, without alignment padding
+  std::vector<ResourceItem> items;      // sorted into directory order
+  std::vector<std::uint8_t> directory;  // tables, data entries and names: the start of the section
+  std::vector<PlacedResource> placed;   // each item's bytes, in ascending offset
+  std::uint64_t size = 0;               // the section's content, without alignment padding
 };
 
 // Each resource's bytes start on an 8-byte boundary, as the resource compiler places them.

@@ -46,7 +46,11 @@ std::u16string Utf16FromUtf8(std::string_view text) {
   std::size_t index = 0;
   while (index < text.size()) {
     const auto lead = static_cast<unsigned char>(text[index]);
-    const int length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    const int length = lead < 0x80             ? 1
+                       : (lead & 0xE0) == 0xC0 ? 2
+                       : (lead & 0xF0) == 0xE0 ? 3
+                       : (lead & 0xF8) == 0xF0 ? 4
+                                               : 0;
     char32_t code_point = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
     bool valid = length != 0 && index + length <= text.size();
     for (int extra = 1; valid && extra < length; ++extra) {

@@ -56,10 +56,9 @@ std::string Utf8(const std::wstring& text) {
 void AppendRecord(const std::wstring& record_path) {
   wchar_t directory[MAX_PATH * 2] = {};
   GetCurrentDirectoryW(MAX_PATH * 2, directory);
-  const std::string record = "command_line=" + Utf8(GetCommandLineW()) + "\n" +
-                             "current_directory=" + Utf8(directory) + "\n" +
-                             "HalvexUpdateIsMachine=" + Utf8(EnvironmentValue(L"HalvexUpdateIsMachine", L"(unset)")) +
-                             "\n";
+  const std::string record =
+      "command_line=" + Utf8(GetCommandLineW()) + "\n" + "current_directory=" + Utf8(directory) + "\n" +
+      "HalvexUpdateIsMachine=" + Utf8(EnvironmentValue(L"HalvexUpdateIsMachine", L"(unset)")) + "\n";
   // Several installers may run at once. Appending through FILE_APPEND_DATA is atomic on Windows but
   // not everywhere Wine runs, so the appends also take turns on a named mutex.
   HANDLE turn = CreateMutexW(nullptr, FALSE, L"Local\\ZarveloSampleSetupRecord");
@@ -94,8 +93,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
 
 // A file that cannot be written whole is removed again, so a failed run leaves no half program.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD count = 0;
   const bool written =
@@ -228,7 +226,7 @@ DWORD InstallProduct(const Switches& switches) {
   // Windows sets %ProgramFiles% afresh in every process, so a test points the machine-wide
   // install elsewhere through a variable of its own.
   const std::wstring machine_root = EnvironmentValue(L"SAMPLE_SETUP_PROGRAM_FILES", L"");
-  const std::wstring root = !machine_wide           ? EnvironmentValue(L"LOCALAPPDATA", L"")
+  const std::wstring root = !machine_wide          ? EnvironmentValue(L"LOCALAPPDATA", L"")
                             : machine_root.empty() ? EnvironmentValue(L"ProgramFiles", L"")
                                                    : machine_root;
   if (root.empty()) return SAMPLE_SETUP_INSTALL_FAILED;
@@ -240,16 +238,14 @@ DWORD InstallProduct(const Switches& switches) {
 
   const std::string summary =
       "product=Drelix\n"
-      "version=" + Utf8(kVersion) + "\n" +
-      "install_directory=" + Utf8(directory) + "\n" +
-      "level=" + (machine_wide ? "machine-wide" : "per-user") + "\n" +
-      "archive_received=" + Utf8(archive) + "\n" +
+      "version=" +
+      Utf8(kVersion) + "\n" + "install_directory=" + Utf8(directory) + "\n" +
+      "level=" + (machine_wide ? "machine-wide" : "per-user") + "\n" + "archive_received=" + Utf8(archive) + "\n" +
       "archive_form=" + (switches.archive_compressed ? "compressed" : "uncompressed") + "\n" +
-      "previous_version_received=" + (switches.previous_version ? Utf8(*switches.previous_version) : "(none)") +
-      "\n" + "command_line=" + Utf8(GetCommandLineW()) + "\n";
+      "previous_version_received=" + (switches.previous_version ? Utf8(*switches.previous_version) : "(none)") + "\n" +
+      "command_line=" + Utf8(GetCommandLineW()) + "\n";
 
-  if (!CreateDirectories(directory) ||
-      !CopyFileW(archive.c_str(), (directory + archive_name).c_str(), FALSE) ||
+  if (!CreateDirectories(directory) || !CopyFileW(archive.c_str(), (directory + archive_name).c_str(), FALSE) ||
       !CopyFileW(OwnPath().c_str(), installed_setup.c_str(), FALSE) ||
       !WriteWholeFile(directory + L"install-info.txt", summary) || !RegisterSetup(machine_wide, installed_setup)) {
     return SAMPLE_SETUP_INSTALL_FAILED;

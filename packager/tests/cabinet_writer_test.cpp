@@ -132,8 +132,7 @@ void ReadCabinet(const Bytes& cabinet, CabinetContents& contents) {
     SCOPED_TRACE("block " + std::to_string(block));
     const std::uint32_t block_data_size = ReadUint(cabinet, offset + 4, 2);
     const std::uint32_t block_uncompressed_size = ReadUint(cabinet, offset + 6, 2);
-    EXPECT_EQ(block_uncompressed_size,
-              std::min<std::size_t>(kBlockCapacity, file_size - contents.data.size()));
+    EXPECT_EQ(block_uncompressed_size, std::min<std::size_t>(kBlockCapacity, file_size - contents.data.size()));
     ASSERT_LE(block_data_size, kBlockCapacity + 12);
     ASSERT_LE(offset + 8 + block_data_size, cabinet.size());
     ASSERT_EQ(cabinet[offset + 8], 'C');
@@ -151,8 +150,7 @@ void ReadCabinet(const Bytes& cabinet, CabinetContents& contents) {
     ASSERT_EQ(result, Z_STREAM_END);
     EXPECT_EQ(stream.avail_in, 0u) << "bytes after the final deflate block";
     ASSERT_EQ(stream.total_out, block_uncompressed_size);
-    contents.data.insert(contents.data.end(), piece.begin(),
-                         piece.begin() + block_uncompressed_size);
+    contents.data.insert(contents.data.end(), piece.begin(), piece.begin() + block_uncompressed_size);
     offset += 8 + block_data_size;
   }
   EXPECT_EQ(offset, cabinet.size()) << "bytes after the last block";
@@ -170,14 +168,12 @@ class CabinetWriterTest : public ::testing::Test {
 
   // Writes `leading` bytes, then the cabinet for `content` named `name`, then `trailing` bytes
   // into `path`.
-  bool WriteCabinetFile(const fs::path& path, const Bytes& content, std::string& error,
-                        const Bytes& leading = {}, const Bytes& trailing = {},
-                        const std::string& name = kInnerName) {
+  bool WriteCabinetFile(const fs::path& path, const Bytes& content, std::string& error, const Bytes& leading = {},
+                        const Bytes& trailing = {}, const std::string& name = kInnerName) {
     std::FILE* input = InputHolding(content);
     std::FILE* output = std::fopen(path.c_str(), "wb");
     std::fwrite(leading.data(), 1, leading.size(), output);
-    const bool written =
-        WriteCabinet(input, content.size(), name, kDosDate, kDosTime, output, error);
+    const bool written = WriteCabinet(input, content.size(), name, kDosDate, kDosTime, output, error);
     std::fwrite(trailing.data(), 1, trailing.size(), output);
     std::fclose(output);
     std::fclose(input);
@@ -193,15 +189,12 @@ struct ContentCase {
   bool random;  // random bytes are incompressible; the others are zeros
 };
 
-class CabinetContentTest : public CabinetWriterTest,
-                           public ::testing::WithParamInterface<ContentCase> {};
+class CabinetContentTest : public CabinetWriterTest, public ::testing::WithParamInterface<ContentCase> {};
 
 TEST_P(CabinetContentTest, CabextractAndAnIndependentReadingGetTheExactBytes) {
   const std::string cabextract = FindCabextract();
-  ASSERT_FALSE(cabextract.empty())
-      << "cabextract is not on PATH; scripts/install-packages.sh installs it";
-  const Bytes content =
-      GetParam().random ? RandomBytes(GetParam().size, 7) : Bytes(GetParam().size);
+  ASSERT_FALSE(cabextract.empty()) << "cabextract is not on PATH; scripts/install-packages.sh installs it";
+  const Bytes content = GetParam().random ? RandomBytes(GetParam().size, 7) : Bytes(GetParam().size);
   const fs::path cabinet_path = directory_ / "setup.cab";
   std::string error;
   ASSERT_TRUE(WriteCabinetFile(cabinet_path, content, error)) << error;
@@ -219,8 +212,7 @@ TEST_P(CabinetContentTest, CabextractAndAnIndependentReadingGetTheExactBytes) {
   const CommandResult listing = RunCommand(cabextract + " -l " + cabinet_path.string());
   EXPECT_EQ(listing.exit_status, 0) << listing.output;
   char listed_file[128];
-  std::snprintf(listed_file, sizeof listed_file, "\n%10zu | %s | %s\n", content.size(),
-                kListedDateTime, kInnerName);
+  std::snprintf(listed_file, sizeof listed_file, "\n%10zu | %s | %s\n", content.size(), kListedDateTime, kInnerName);
   EXPECT_NE(listing.output.find(listed_file), std::string::npos) << listing.output;
   EXPECT_NE(listing.output.find("\n\nAll done, no errors."), std::string::npos) << listing.output;
 
@@ -229,26 +221,19 @@ TEST_P(CabinetContentTest, CabextractAndAnIndependentReadingGetTheExactBytes) {
       RunCommand(cabextract + " -q -d " + extracted.string() + " " + cabinet_path.string());
   EXPECT_EQ(extraction.exit_status, 0) << extraction.output;
   EXPECT_EQ(std::distance(fs::directory_iterator(extracted), fs::directory_iterator()), 1);
-  EXPECT_TRUE(ReadFileBytes(extracted / kInnerName) == content)
-      << "cabextract extracted other bytes";
+  EXPECT_TRUE(ReadFileBytes(extracted / kInnerName) == content) << "cabextract extracted other bytes";
 
   ASSERT_TRUE(WriteCabinetFile(directory_ / "again.cab", content, error)) << error;
-  EXPECT_TRUE(ReadFileBytes(directory_ / "again.cab") == cabinet)
-      << "the same input gave another cabinet";
+  EXPECT_TRUE(ReadFileBytes(directory_ / "again.cab") == cabinet) << "the same input gave another cabinet";
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, CabinetContentTest,
-                         ::testing::Values(ContentCase{"Empty", 0, false},
-                                           ContentCase{"OneByte", 1, true},
-                                           ContentCase{"OneByteShortOfABlock", 32767, true},
-                                           ContentCase{"ExactlyOneBlock", 32768, true},
-                                           ContentCase{"OneByteOverABlock", 32769, true},
-                                           ContentCase{"Random100000", 100000, true},
-                                           ContentCase{"Zeros5MiB", 5 << 20, false},
-                                           ContentCase{"Random3MiB", 3 << 20, true}),
-                         [](const ::testing::TestParamInfo<ContentCase>& info) {
-                           return std::string(info.param.label);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, CabinetContentTest,
+    ::testing::Values(ContentCase{"Empty", 0, false}, ContentCase{"OneByte", 1, true},
+                      ContentCase{"OneByteShortOfABlock", 32767, true}, ContentCase{"ExactlyOneBlock", 32768, true},
+                      ContentCase{"OneByteOverABlock", 32769, true}, ContentCase{"Random100000", 100000, true},
+                      ContentCase{"Zeros5MiB", 5 << 20, false}, ContentCase{"Random3MiB", 3 << 20, true}),
+    [](const ::testing::TestParamInfo<ContentCase>& info) { return std::string(info.param.label); });
 
 TEST_F(CabinetWriterTest, CabinetAfterLeadingBytesIsTheSameCabinetAndEndsWhereItsCallerGoesOn) {
   const Bytes content = RandomBytes(100000, 11);
@@ -256,8 +241,7 @@ TEST_F(CabinetWriterTest, CabinetAfterLeadingBytesIsTheSameCabinetAndEndsWhereIt
   const Bytes trailing = RandomBytes(99, 13);
   std::string error;
   ASSERT_TRUE(WriteCabinetFile(directory_ / "alone.cab", content, error)) << error;
-  ASSERT_TRUE(WriteCabinetFile(directory_ / "image.bin", content, error, leading, trailing))
-      << error;
+  ASSERT_TRUE(WriteCabinetFile(directory_ / "image.bin", content, error, leading, trailing)) << error;
 
   Bytes expected = leading;
   const Bytes alone = ReadFileBytes(directory_ / "alone.cab");
@@ -271,16 +255,14 @@ TEST_F(CabinetWriterTest, CabinetAfterLeadingBytesIsTheSameCabinetAndEndsWhereIt
 // are right.
 TEST_F(CabinetWriterTest, CabextractRefusesAChangedByteInAStoredBlock) {
   const std::string cabextract = FindCabextract();
-  ASSERT_FALSE(cabextract.empty())
-      << "cabextract is not on PATH; scripts/install-packages.sh installs it";
+  ASSERT_FALSE(cabextract.empty()) << "cabextract is not on PATH; scripts/install-packages.sh installs it";
   const fs::path cabinet_path = directory_ / "setup.cab";
   std::string error;
   ASSERT_TRUE(WriteCabinetFile(cabinet_path, RandomBytes(100000, 17), error)) << error;
   Bytes cabinet = ReadFileBytes(cabinet_path);
   cabinet[cabinet.size() / 2] ^= 0x01;
   std::ofstream(cabinet_path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(cabinet.data()),
-             static_cast<std::streamsize>(cabinet.size()));
+      .write(reinterpret_cast<const char*>(cabinet.data()), static_cast<std::streamsize>(cabinet.size()));
 
   const CommandResult test = RunCommand(cabextract + " -t " + cabinet_path.string());
   EXPECT_NE(test.exit_status, 0) << test.output;
@@ -288,12 +270,10 @@ TEST_F(CabinetWriterTest, CabextractRefusesAChangedByteInAStoredBlock) {
 }
 
 TEST_F(CabinetWriterTest, NamesUpTo255PrintableAsciiBytesAreKept) {
-  for (const std::string& name :
-       {std::string("a"), std::string("Setup Files\\~setup_1.EXE"), std::string(255, 'n')}) {
+  for (const std::string& name : {std::string("a"), std::string("Setup Files\\~setup_1.EXE"), std::string(255, 'n')}) {
     SCOPED_TRACE(name);
     std::string error;
-    ASSERT_TRUE(WriteCabinetFile(directory_ / "setup.cab", Bytes(10), error, {}, {}, name))
-        << error;
+    ASSERT_TRUE(WriteCabinetFile(directory_ / "setup.cab", Bytes(10), error, {}, {}, name)) << error;
     CabinetContents contents;
     ReadCabinet(ReadFileBytes(directory_ / "setup.cab"), contents);
     EXPECT_EQ(contents.name, name);
@@ -316,13 +296,11 @@ TEST_F(CabinetWriterTest, RefusedNamesAndSizesWriteNothing) {
       {"setup.exe", 1ull << 32, "at most 2147450880"},
   };
   for (const auto& refusal : cases) {
-    SCOPED_TRACE(std::string(refusal.name.substr(0, 16)) + " " +
-                 std::to_string(refusal.input_size));
+    SCOPED_TRACE(std::string(refusal.name.substr(0, 16)) + " " + std::to_string(refusal.input_size));
     std::FILE* input = InputHolding(Bytes(10));
     std::FILE* output = std::tmpfile();
     std::string error;
-    EXPECT_FALSE(
-        WriteCabinet(input, refusal.input_size, refusal.name, kDosDate, kDosTime, output, error));
+    EXPECT_FALSE(WriteCabinet(input, refusal.input_size, refusal.name, kDosDate, kDosTime, output, error));
     EXPECT_NE(error.find(refusal.reason), std::string::npos) << error;
     EXPECT_EQ(std::ftell(output), 0);
     std::fclose(output);
@@ -375,8 +353,7 @@ TEST_F(CabinetWriterTest, WriteFailuresAreReported) {
     ASSERT_NE(failure.output, nullptr);
     std::FILE* input = InputHolding(RandomBytes(failure.input_size, 23));
     std::string error;
-    EXPECT_FALSE(WriteCabinet(input, failure.input_size, kInnerName, kDosDate, kDosTime,
-                              failure.output, error));
+    EXPECT_FALSE(WriteCabinet(input, failure.input_size, kInnerName, kDosDate, kDosTime, failure.output, error));
     EXPECT_NE(error.find(failure.reason), std::string::npos) << error;
     std::fclose(input);
     std::fclose(failure.output);

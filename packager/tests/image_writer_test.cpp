@@ -24,7 +24,8 @@ Bytes ReadBytes(const std::filesystem::path& path) {
 }
 
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 PeImage ReadImage(const Bytes& bytes) {
@@ -36,7 +37,8 @@ PeImage ReadImage(const Bytes& bytes) {
 }
 
 const SectionHeader& Section(const PeImage& image, const std::string& name) {
-  const auto found = std::find_if(image.sections.begin(), image.sections.end(), [&](const SectionHeader& section) { return section.name == name; });
+  const auto found = std::find_if(image.sections.begin(), image.sections.end(),
+                                  [&](const SectionHeader& section) { return section.name == name; });
   EXPECT_NE(found, image.sections.end()) << name;
   return *found;
 }
@@ -48,8 +50,9 @@ Bytes RawData(const Bytes& file, const SectionHeader& section, std::uint32_t siz
 class PackedImageTest : public testing::Test {
  protected:
   void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() / ("drelix_pack_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                                           "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("drelix_pack_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(directory_);
     std::filesystem::create_directories(directory_);
     stub_ = ReadBytes(DRELIX_PACK_TEST_STUB);
@@ -63,7 +66,8 @@ class PackedImageTest : public testing::Test {
   }
 
   // Packs `archive` and a plain setup program with `stub`; returns the exit code and the message.
-  int PackWith(const Bytes& stub, const Bytes& archive, std::string& message, Bytes& output, std::vector<std::string> extra = {}) {
+  int PackWith(const Bytes& stub, const Bytes& archive, std::string& message, Bytes& output,
+               std::vector<std::string> extra = {}) {
     PackOptions options;
     options.archive = Input("archive.bin", archive).string();
     options.setup = Input("setup.bin", Bytes(100, 's')).string();
@@ -101,7 +105,11 @@ TEST_F(PackedImageTest, LargestArchiveReachesTheImageLimitAndOneByteMoreIsRefuse
   const PeImage stub = ReadImage(stub_);
   const auto plan_with = [&](std::uint64_t archive_size, ImagePlan& plan, std::string& error) {
     std::vector<ResourceItem> items{
-        {ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.PACKED.7Z"), 1033, 0, {{}, directory_ / "archive.bin", archive_size}},
+        {ResourceKey::Name(u"B7"),
+         ResourceKey::Name(u"DRELIX.PACKED.7Z"),
+         1033,
+         0,
+         {{}, directory_ / "archive.bin", archive_size}},
         {ResourceKey::Name(u"BN"), ResourceKey::Name(u"SETUP.EXE"), 1033, 0, {{}, directory_ / "setup.exe", 16384}}};
     return PlanImage(stub, stub_, std::move(items), plan, error);
   };
@@ -115,7 +123,8 @@ TEST_F(PackedImageTest, LargestArchiveReachesTheImageLimitAndOneByteMoreIsRefuse
   }
   ASSERT_TRUE(plan_with(accepted, plan, error)) << error;
   EXPECT_LE(plan.file_size, kLargestImageSize);
-  const std::uint32_t size_of_image = ReadUint32(&plan.prefix[stub.optional_header_offset + kOptionalSizeOfImageOffset]);
+  const std::uint32_t size_of_image =
+      ReadUint32(&plan.prefix[stub.optional_header_offset + kOptionalSizeOfImageOffset]);
   EXPECT_LE(size_of_image, kLargestImageSize);
   EXPECT_GT(size_of_image, kLargestImageSize - kImageFileAlignment);
 
@@ -128,7 +137,8 @@ class PackedLayoutTest : public PackedImageTest, public testing::WithParamInterf
 
 TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
   Bytes archive(GetParam());
-  for (std::size_t index = 0; index < archive.size(); ++index) archive[index] = static_cast<std::uint8_t>(index * 7 + index / 251);
+  for (std::size_t index = 0; index < archive.size(); ++index)
+    archive[index] = static_cast<std::uint8_t>(index * 7 + index / 251);
   std::string message;
   Bytes output;
   ASSERT_EQ(PackWith(stub_, archive, message, output, {"1.2.3"}), 0) << message;
@@ -144,7 +154,8 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
     EXPECT_EQ(after.size_of_raw_data % kImageFileAlignment, 0u) << after.name;
     if (before.name == ".rsrc") continue;
     // Unchanged byte for byte; only the relocations move, behind the new resource section.
-    EXPECT_EQ(RawData(output, after, after.size_of_raw_data), RawData(stub_, before, before.size_of_raw_data)) << before.name;
+    EXPECT_EQ(RawData(output, after, after.size_of_raw_data), RawData(stub_, before, before.size_of_raw_data))
+        << before.name;
     EXPECT_EQ(after.virtual_size, before.virtual_size) << before.name;
     if (before.name != ".reloc") {
       EXPECT_EQ(after.virtual_address, before.virtual_address) << before.name;
@@ -154,7 +165,8 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
   const SectionHeader& relocations = Section(image, ".reloc");
   EXPECT_EQ(resources.virtual_address, Section(stub, ".rsrc").virtual_address);
   EXPECT_GE(resources.virtual_size, archive.size());
-  EXPECT_EQ(relocations.virtual_address, (resources.virtual_address + resources.virtual_size + 0xFFF) / 0x1000 * 0x1000);
+  EXPECT_EQ(relocations.virtual_address,
+            (resources.virtual_address + resources.virtual_size + 0xFFF) / 0x1000 * 0x1000);
   EXPECT_EQ(image.directories[kBaseRelocationDirectory].virtual_address, relocations.virtual_address);
   EXPECT_EQ(image.directories[kResourceDirectory].virtual_address, resources.virtual_address);
   EXPECT_EQ(image.directories[kResourceDirectory].size, resources.virtual_size);
@@ -176,7 +188,9 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
   ASSERT_EQ(entries[0].type, ResourceKey::Name(u"B7"));
   std::uint64_t offset = 0;
   ASSERT_TRUE(image.FileOffsetOf(entries[0].data_rva, entries[0].size, offset));
-  EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(offset), output.begin() + static_cast<std::ptrdiff_t>(offset + entries[0].size)), archive);
+  EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(offset),
+                  output.begin() + static_cast<std::ptrdiff_t>(offset + entries[0].size)),
+            archive);
   EXPECT_EQ(offset % kResourceDataAlignment, 0u);
   Bytes again;
   ASSERT_EQ(PackWith(stub_, archive, message, again, {"1.2.3"}), 0) << message;
@@ -209,11 +223,14 @@ TEST_F(PackedImageTest, ResourceTreeIsSortedNamesFirstThenIds) {
   // Read back through the reader, from a section placed at its RVA.
   Bytes section(layout.size);
   std::copy(layout.directory.begin(), layout.directory.end(), section.begin());
-  for (const PlacedResource& placed : layout.placed) std::copy(placed.item->content.bytes.begin(), placed.item->content.bytes.end(), section.begin() + static_cast<std::ptrdiff_t>(placed.offset));
+  for (const PlacedResource& placed : layout.placed)
+    std::copy(placed.item->content.bytes.begin(), placed.item->content.bytes.end(),
+              section.begin() + static_cast<std::ptrdiff_t>(placed.offset));
   PeImage image;
   image.directories.resize(16);
   image.directories[kResourceDirectory] = {0x7000, static_cast<std::uint32_t>(section.size())};
-  image.sections.push_back({".rsrc", static_cast<std::uint32_t>(section.size()), 0x7000, static_cast<std::uint32_t>(section.size()), 0, 0});
+  image.sections.push_back(
+      {".rsrc", static_cast<std::uint32_t>(section.size()), 0x7000, static_cast<std::uint32_t>(section.size()), 0, 0});
   MemoryByteSource source(section);
   std::vector<ResourceEntry> entries;
   ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
@@ -221,10 +238,11 @@ TEST_F(PackedImageTest, ResourceTreeIsSortedNamesFirstThenIds) {
   for (const ResourceEntry& entry : entries) {
     std::uint64_t offset = 0;
     ASSERT_TRUE(image.FileOffsetOf(entry.data_rva, entry.size, offset));
-    order.emplace_back(section.begin() + static_cast<std::ptrdiff_t>(offset), section.begin() + static_cast<std::ptrdiff_t>(offset + entry.size));
+    order.emplace_back(section.begin() + static_cast<std::ptrdiff_t>(offset),
+                       section.begin() + static_cast<std::ptrdiff_t>(offset + entry.size));
   }
-  EXPECT_EQ(order, (std::vector<std::string>{"first, English", "first, Russian", "second", "patch", "integer id", "plain setup",
-                                             "icon 1", "icon 2", "version", "manifest"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"first, English", "first, Russian", "second", "patch", "integer id",
+                                             "plain setup", "icon 1", "icon 2", "version", "manifest"}));
 
   items.push_back(item(ResourceKey::Id(3), ResourceKey::Id(1), 1033, "icon 1 again"));
   EXPECT_FALSE(LayOutResourceSection(items, 0x7000, layout, error));
@@ -242,7 +260,8 @@ TEST_F(PackedImageTest, ResourceSectionLastOrMissingStaysSound) {
   ASSERT_EQ(PackWith(stub, Bytes(5000, 'a'), message, output), 0) << message;
   const PeImage image = ReadImage(output);
   EXPECT_EQ(image.sections.back().name, ".rsrc");
-  EXPECT_EQ(output.size(), std::uint64_t{image.sections.back().pointer_to_raw_data} + image.sections.back().size_of_raw_data);
+  EXPECT_EQ(output.size(),
+            std::uint64_t{image.sections.back().pointer_to_raw_data} + image.sections.back().size_of_raw_data);
 }
 
 struct RefusedStub {
@@ -270,19 +289,25 @@ void PackedAlready(Bytes& stub, const PeImage&);
 INSTANTIATE_TEST_SUITE_P(
     Stubs, RefusedStubTest,
     testing::Values(
-        RefusedStub{"TextFile", [](Bytes& stub, const PeImage&) { stub.assign(200, 'x'); }, "not a Windows executable (no MZ header)"},
+        RefusedStub{"TextFile", [](Bytes& stub, const PeImage&) { stub.assign(200, 'x'); },
+                    "not a Windows executable (no MZ header)"},
         RefusedStub{"CutInTheHeaders", [](Bytes& stub, const PeImage&) { stub.resize(300); }, "truncated image"},
         RefusedStub{"CutInTheSections", [](Bytes& stub, const PeImage&) { stub.resize(stub.size() - 100); },
                     "truncated image: section .reloc ends past the end of the file"},
-        RefusedStub{"ThirtyTwoBit", [](Bytes& stub, const PeImage& image) { WriteUint16(&stub[image.coff_header_offset], 0x14C); },
+        RefusedStub{"ThirtyTwoBit",
+                    [](Bytes& stub, const PeImage& image) { WriteUint16(&stub[image.coff_header_offset], 0x14C); },
                     "not an x86-64 image"},
-        RefusedStub{"FileAlignment512", [](Bytes& stub, const PeImage& image) { WriteUint32(&stub[image.optional_header_offset + 36], 512); },
-                    "the stub's file alignment is 512 bytes, not 4096"},
-        RefusedStub{"SectionAfterResourcesNotRelocations",
-                    [](Bytes& stub, const PeImage& image) {
-                      WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kBaseRelocationDirectory], 0);
-                    },
-                    "the stub's section .reloc follows its resource section and cannot be moved"},
+        RefusedStub{
+            "FileAlignment512",
+            [](Bytes& stub, const PeImage& image) { WriteUint32(&stub[image.optional_header_offset + 36], 512); },
+            "the stub's file alignment is 512 bytes, not 4096"},
+        RefusedStub{
+            "SectionAfterResourcesNotRelocations",
+            [](Bytes& stub, const PeImage& image) {
+              WriteUint32(
+                  &stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kBaseRelocationDirectory], 0);
+            },
+            "the stub's section .reloc follows its resource section and cannot be moved"},
         RefusedStub{"CarriesAPayload", PackedAlready, "the stub already carries a payload (resources of type B7)"}),
     [](const testing::TestParamInfo<RefusedStub>& info) { return std::string(info.param.name); });
 
@@ -292,7 +317,7 @@ void PackedAlready(Bytes& stub, const PeImage&) {
   std::filesystem::create_directories(directory);
   WriteBytes(directory / "archive", Bytes(10, 'a'));
   WriteBytes(directory / "stub.exe", stub);
-  PackOptions options{(directory / "archive").string(), (directory / "archive").string(), "plain", {}, {}, {}, {},
+  PackOptions options{(directory / "archive").string(),  (directory / "archive").string(),   "plain", {}, {}, {}, {},
                       (directory / "stub.exe").string(), (directory / "packed.exe").string()};
   std::ostringstream errors;
   ASSERT_EQ(Pack(options, {}, errors), 0) << errors.str();
@@ -305,7 +330,8 @@ TEST_F(PackedImageTest, CertificateOfTheStubIsDropped) {
   const PeImage image = ReadImage(stub);
   const std::uint32_t table_offset = static_cast<std::uint32_t>(stub.size());
   stub.resize(stub.size() + 64, 0xCC);
-  WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory], table_offset);
+  WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory],
+              table_offset);
   WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory + 4], 64);
   std::string message;
   Bytes output;
@@ -321,9 +347,10 @@ TEST(DosDateTimeTest, ConvertsUtcSecondsAndClampsToTheFormat) {
     const DosDateTime stamp = DosDateTimeOf(seconds);
     return std::pair<int, int>(stamp.date, stamp.time);
   };
-  EXPECT_EQ(pair(1700000000), std::pair(((2023 - 1980) << 9) | (11 << 5) | 14, (22 << 11) | (13 << 5) | (20 / 2)));  // 2023-11-14 22:13:20
-  EXPECT_EQ(pair(0), std::pair((0 << 9) | (1 << 5) | 1, 0));                                                     // before 1980
-  EXPECT_EQ(pair(9000000000), std::pair((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29));             // after 2107
+  EXPECT_EQ(pair(1700000000), std::pair(((2023 - 1980) << 9) | (11 << 5) | 14,
+                                        (22 << 11) | (13 << 5) | (20 / 2)));  // 2023-11-14 22:13:20
+  EXPECT_EQ(pair(0), std::pair((0 << 9) | (1 << 5) | 1, 0));                  // before 1980
+  EXPECT_EQ(pair(9000000000), std::pair((127 << 9) | (12 << 5) | 31, (23 << 11) | (59 << 5) | 29));  // after 2107
 }
 
 }  // namespace

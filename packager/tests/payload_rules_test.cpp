@@ -6,7 +6,9 @@
 
 namespace {
 
-PayloadResource Named(std::string type, std::u16string name, std::uint32_t size = 10) { return {std::move(type), std::move(name), 0, size}; }
+PayloadResource Named(std::string type, std::u16string name, std::uint32_t size = 10) {
+  return {std::move(type), std::move(name), 0, size};
+}
 PayloadResource Id(std::string type, std::uint16_t id) { return {std::move(type), {}, id, 10}; }
 
 struct SearchCase {
@@ -42,15 +44,31 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"ArchiveOnly", {Named("B7", u"DRELIX")}, 115, 2, "B7", ""},
         SearchCase{"TruncatedPrefix", {Named("B7", u"DRELIX"), Named("BL", u"SETU.EX_")}, 115, 13, "B7", ""},
         SearchCase{"PrecededPrefix", {Named("B7", u"XDRELIX"), Named("BL", u"SETUP.EX_")}, 112, 13, "", ""},
-        SearchCase{"SecondArchiveSameType", {Named("B7", u"DRELIX.A"), Named("B7", u"DRELIX.B"), Named("BL", u"SETUP")}, 112, 68, "B7", ""},
-        SearchCase{"SecondArchiveLaterType", {Named("B7", u"DRELIX.A"), Named("BL", u"SETUP"), Named("BN", u"DRELIX.B")}, 115, 68, "B7", "BL"},
+        SearchCase{"SecondArchiveSameType",
+                   {Named("B7", u"DRELIX.A"), Named("B7", u"DRELIX.B"), Named("BL", u"SETUP")},
+                   112,
+                   68,
+                   "B7",
+                   ""},
+        SearchCase{"SecondArchiveLaterType",
+                   {Named("B7", u"DRELIX.A"), Named("BL", u"SETUP"), Named("BN", u"DRELIX.B")},
+                   115,
+                   68,
+                   "B7",
+                   "BL"},
         SearchCase{"NameOf260", {Named("B7", kLongName), Named("BL", u"SETUP")}, 112, 206, "", ""},
         SearchCase{"Separator", {Named("B7", u"DRELIX\\..\\X"), Named("BL", u"SETUP")}, 112, 13, "", ""},
         SearchCase{"Colon", {Named("B7", u"DRELIX"), Named("BL", u"SETUP:STREAM")}, 115, 13, "B7", ""},
         // A zero-length resource ends its type's pass: the setup after it is never seen.
-        SearchCase{"ZeroLengthEndsThePass", {Named("B7", u"DRELIX"), Named("BL", u"SETUP.A", 0), Named("BL", u"SETUP.B")}, 115, 2, "B7", ""},
+        SearchCase{"ZeroLengthEndsThePass",
+                   {Named("B7", u"DRELIX"), Named("BL", u"SETUP.A", 0), Named("BL", u"SETUP.B")},
+                   115,
+                   2,
+                   "B7",
+                   ""},
         // Integer ids come after names and end the pass without an error.
-        SearchCase{"IntegerIdEndsThePass", {Named("B7", u"DRELIX"), Id("B7", 7), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"},
+        SearchCase{
+            "IntegerIdEndsThePass", {Named("B7", u"DRELIX"), Id("B7", 7), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"},
         SearchCase{"CabinetNamedSetupExe", {Named("B7", u"DRELIX"), Named("BL", u"Setup.Exe")}, 115, 0, "B7", "BL"},
         SearchCase{"PlainNamedSetupExe", {Named("B7", u"DRELIX"), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"}),
     [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
@@ -61,10 +79,13 @@ TEST(PayloadNameTest, PackingRefusesWhatTheRunWouldNot) {
   EXPECT_EQ(*CheckPayloadName("--archive-name", "DRELIX" + std::string(254, 'A'), kArchivePrefix),
             "--archive-name \"DRELIX" + std::string(254, 'A') + "\" is longer than 259 characters");
   EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP.EXE.", kSetupPrefix),
-            "--setup-name \"SETUP.EXE.\" must be a plain file name made of letters, digits and . _ + ~ -, not ending in a dot");
-  EXPECT_EQ(*CheckPayloadName("--setup-name", "SÉTUP", kSetupPrefix), "--setup-name \"SÉTUP\" must begin with \"setup\"");
+            "--setup-name \"SETUP.EXE.\" must be a plain file name made of letters, digits and . _ + ~ -, not ending "
+            "in a dot");
+  EXPECT_EQ(*CheckPayloadName("--setup-name", "SÉTUP", kSetupPrefix),
+            "--setup-name \"SÉTUP\" must begin with \"setup\"");
   EXPECT_EQ(*CheckSetupName("SETUP.EXE", SetupForm::patch),
-            "a patch setup cannot be named \"SETUP.EXE\": that is the name the installer gives the setup program it makes from it");
+            "a patch setup cannot be named \"SETUP.EXE\": that is the name the installer gives the setup program it "
+            "makes from it");
   EXPECT_EQ(CheckSetupName("SETUP.EXE", SetupForm::plain), std::nullopt);
   EXPECT_EQ(UpperCase("drelix.packed-é"), "DRELIX.PACKED-é");
 }

@@ -26,8 +26,7 @@ std::string DigestOf(std::string_view message) {
 std::string DigestInPieces(std::string_view message, const std::vector<std::size_t>& piece_sizes) {
   Sha256 hash;
   for (std::size_t offset = 0, turn = 0; offset < message.size(); ++turn) {
-    const std::size_t size =
-        std::min(piece_sizes[turn % piece_sizes.size()], message.size() - offset);
+    const std::size_t size = std::min(piece_sizes[turn % piece_sizes.size()], message.size() - offset);
     hash.Update(message.data() + offset, size);
     offset += size;
   }
@@ -40,8 +39,7 @@ std::string Sha256sumOf(const std::string& message) {
   if (descriptor < 0) {
     return {};
   }
-  const bool written =
-      write(descriptor, message.data(), message.size()) == static_cast<ssize_t>(message.size());
+  const bool written = write(descriptor, message.data(), message.size()) == static_cast<ssize_t>(message.size());
   close(descriptor);
   std::string output(64, '\0');
   std::FILE* pipe = written ? popen(("sha256sum " + path).c_str(), "r") : nullptr;

@@ -42,12 +42,12 @@ ExitOutcome ApplySetupPatch(const LaunchSettings& settings, PathBuffer& setup_pa
       FindInstalledSetup(settings.system_level, settings.previous_version, installed_setup_path);
   if (patch_outcome.exit_code == EXIT_OK) {
     CommandLineBuffer patch_command_line;
-    if (BuildPatchCommandLine(installed_setup_path.units, setup_path.units, new_setup_path.units,
-                              settings.command_line, patch_command_line)) {
+    if (BuildPatchCommandLine(installed_setup_path.units, setup_path.units, new_setup_path.units, settings.command_line,
+                              patch_command_line)) {
       UniqueFileHandle installed_setup_not_held;
-      patch_outcome = LaunchAndWait(installed_setup_path.units, patch_command_line.units,
-                                    EXIT_PATCH_RUN_FILE_NOT_FOUND, EXIT_PATCH_RUN_PATH_NOT_FOUND,
-                                    EXIT_PATCH_RUN_START_FAILED, installed_setup_not_held);
+      patch_outcome =
+          LaunchAndWait(installed_setup_path.units, patch_command_line.units, EXIT_PATCH_RUN_FILE_NOT_FOUND,
+                        EXIT_PATCH_RUN_PATH_NOT_FOUND, EXIT_PATCH_RUN_START_FAILED, installed_setup_not_held);
       if (patch_outcome.exit_code == EXIT_OK) {
         patch_outcome = HoldProgramFile(new_setup_path.units, EXIT_SETUP_RUN_START_FAILED, new_setup_hold);
       }

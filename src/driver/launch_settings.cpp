@@ -149,8 +149,8 @@ bool LaunchSettings::ParseCommandLine(const wchar_t* process_command_line) noexc
   // the size it would need, which is not 1.
   if (!system_level) {
     BoundedWideString<2> machine_flag;
-    system_level = GetEnvironmentVariableW(L"HalvexUpdateIsMachine", machine_flag.units, 2) == 1 &&
-                   machine_flag.units[0] == L'1';
+    system_level =
+        GetEnvironmentVariableW(L"HalvexUpdateIsMachine", machine_flag.units, 2) == 1 && machine_flag.units[0] == L'1';
   }
   return true;
 }

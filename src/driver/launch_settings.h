@@ -18,8 +18,8 @@ struct LaunchSettings {
   [[nodiscard]] bool Initialize(HMODULE module) noexcept;
   [[nodiscard]] bool ParseCommandLine(const wchar_t* process_command_line) noexcept;
 
-  wchar_t** arguments = nullptr;           // owned, from CommandLineToArgvW
-  const wchar_t* command_line = nullptr;   // as GetCommandLineW gives it; lives as long as the process
+  wchar_t** arguments = nullptr;          // owned, from CommandLineToArgvW
+  const wchar_t* command_line = nullptr;  // as GetCommandLineW gives it; lives as long as the process
   int32_t argument_count = 0;
   bool system_level = false;
   bool has_rejected_switch = false;
@@ -28,5 +28,5 @@ struct LaunchSettings {
 };
 
 // Reads one REG_SZ value into buffer (capacity in units) and guarantees its terminator on success.
-[[nodiscard]] bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name,
-                                      wchar_t* buffer, uint64_t capacity) noexcept;
+[[nodiscard]] bool ReadRegistryString(HKEY root, const wchar_t* subkey, const wchar_t* value_name, wchar_t* buffer,
+                                      uint64_t capacity) noexcept;

@@ -105,14 +105,14 @@ INT_PTR CloseFileInfo(ExpansionContext& context, PFDINOTIFICATION record) noexce
     basic.CreationTime.LowPart = universal_time.dwLowDateTime;
     basic.CreationTime.HighPart = static_cast<LONG>(universal_time.dwHighDateTime);
   }
-  basic.FileAttributes = record->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                            FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  basic.FileAttributes = record->attribs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                            FILE_ATTRIBUTE_ARCHIVE);
   const HANDLE handle = reinterpret_cast<HANDLE>(record->hf);
   // Some FDI implementations carry on past a failed write and still report the file as closed; a
   // target shorter than the cabinet says is not complete.
   LARGE_INTEGER written_size;
-  const bool complete = GetFileSizeEx(handle, &written_size) &&
-                        static_cast<uint64_t>(written_size.QuadPart) == context.expected_size;
+  const bool complete =
+      GetFileSizeEx(handle, &written_size) && static_cast<uint64_t>(written_size.QuadPart) == context.expected_size;
   SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof(basic));
   CloseHandle(handle);
   context.succeeded = complete;

@@ -77,8 +77,8 @@ ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_di
     // A naming error is blamed on the setup program once an earlier pass has found the archive,
     // and on the archive before that.
     if (found.status != 0) {
-      const uint32_t code = BoundedLength(archive_type) != 0 ? EXIT_SETUP_EXTRACTION_FAILED
-                                                               : EXIT_ARCHIVE_EXTRACTION_FAILED;
+      const uint32_t code =
+          BoundedLength(archive_type) != 0 ? EXIT_SETUP_EXTRACTION_FAILED : EXIT_ARCHIVE_EXTRACTION_FAILED;
       return {code, found.status};
     }
     if (BoundedLength(archive_type) == 0 && found.archive_block.size != 0) {

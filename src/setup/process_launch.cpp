@@ -6,9 +6,7 @@
 
 namespace {
 
-bool IsHeldByAnother(DWORD error) noexcept {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-}
+bool IsHeldByAnother(DWORD error) noexcept { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
 
 // The application name is given, so no search path is consulted; no handle is inherited.
 bool StartProgram(const wchar_t* application_path, wchar_t* command_line, UniqueProcessInformation& started) noexcept {

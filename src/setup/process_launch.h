@@ -13,7 +13,8 @@
 // the moment (5) is tried again, 100 ms apart, up to 100 times; if it stays held the outcome is
 // code_if_held with that error. Any other failure leaves program_hold empty with exit code 0: the
 // start then reports it, with the code that names it.
-ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held, UniqueFileHandle& program_hold) noexcept;
+ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
+                            UniqueFileHandle& program_hold) noexcept;
 
 // command_line must be writable: the platform may change it in place. program_hold, which may be
 // empty, is closed as soon as the program has been started or has finally failed to start. A start

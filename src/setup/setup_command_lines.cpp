@@ -39,9 +39,9 @@ ExitOutcome InvokeSetup(const LaunchSettings& settings, const PathBuffer& archiv
   static_cast<void>(BoundedCopy(program, setup_path.units));
 
   CommandLineBuffer command_line;
-  bool fits = BoundedJoin(command_line, L"\"", program.units, L"\"", L" --",
-                          compressed_archive ? L"install-archive" : L"uncompressed-archive", L"=\"",
-                          archive_path.units, L"\"");
+  bool fits =
+      BoundedJoin(command_line, L"\"", program.units, L"\"", L" --",
+                  compressed_archive ? L"install-archive" : L"uncompressed-archive", L"=\"", archive_path.units, L"\"");
   if (fits && settings.previous_version != nullptr) {
     fits = BoundedAppend(command_line, L" --") && BoundedAppend(command_line, L"previous-version") &&
            BoundedAppend(command_line, L"=\"") && BoundedAppend(command_line, settings.previous_version) &&

@@ -53,8 +53,8 @@ TEST_P(InstallerCleanupTest, FailedExtractionRemovesTheScratchDirectoryUnlessSwi
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, InstallerCleanupTest,
-                         testing::Values(CleanupCase{"NoValue", nullptr, false, 0},
-                                         CleanupCase{"One", L"1", false, 0}, CleanupCase{"Zero", L"0", true, 0},
+                         testing::Values(CleanupCase{"NoValue", nullptr, false, 0}, CleanupCase{"One", L"1", false, 0},
+                                         CleanupCase{"Zero", L"0", true, 0},
                                          // The longest executable directory: a 259-unit scratch path.
                                          CleanupCase{"LongestDirectory", nullptr, false, 246},
                                          CleanupCase{"LongestDirectoryZero", L"0", true, 246}),

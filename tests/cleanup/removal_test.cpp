@@ -101,16 +101,15 @@ std::wstring DirectoryWithAFile(const std::wstring& directory) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, RemoveWithRetriesOutcomeTest,
-    testing::Values(
-        OutcomeCase{"Missing", [](const std::wstring& d) { return d + L"missing.bin"; }, true, 0},
-        OutcomeCase{"MissingParent", [](const std::wstring& d) { return d + L"missing\\setup.exe"; }, true, 0},
-        OutcomeCase{"PlainFile", &PlainFile, true, 0},
-        OutcomeCase{"ReadOnlyFile", &ReadOnlyFile, true, 0},
-        OutcomeCase{"EmptyDirectory", &EmptyDirectory, true, 0},
-        // Every try meets "directory not empty": 100 tries, 99 pauses, and the file stays.
-        OutcomeCase{"DirectoryWithAFile", &DirectoryWithAFile, false, 99},
-        // An error outside the retried ones ends the call at once.
-        OutcomeCase{"InvalidName", [](const std::wstring& d) { return d + L"bad|name"; }, false, 0}),
+    testing::Values(OutcomeCase{"Missing", [](const std::wstring& d) { return d + L"missing.bin"; }, true, 0},
+                    OutcomeCase{"MissingParent", [](const std::wstring& d) { return d + L"missing\\setup.exe"; }, true,
+                                0},
+                    OutcomeCase{"PlainFile", &PlainFile, true, 0}, OutcomeCase{"ReadOnlyFile", &ReadOnlyFile, true, 0},
+                    OutcomeCase{"EmptyDirectory", &EmptyDirectory, true, 0},
+                    // Every try meets "directory not empty": 100 tries, 99 pauses, and the file stays.
+                    OutcomeCase{"DirectoryWithAFile", &DirectoryWithAFile, false, 99},
+                    // An error outside the retried ones ends the call at once.
+                    OutcomeCase{"InvalidName", [](const std::wstring& d) { return d + L"bad|name"; }, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What the read-only clearing wrote, and the times the file reported right after.
@@ -150,7 +149,7 @@ TEST(RemoveWithRetriesTest, ReadOnlyClearingKeepsTheTimes) {
   const std::wstring path = PlainFile(directory.Path());
   HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  const FILETIME written{0x5D3A0000, 0x01C0D5E1};  // 2001
+  const FILETIME written{0x5D3A0000, 0x01C0D5E1};   // 2001
   const FILETIME accessed{0x2F4B0000, 0x01C2A1B4};  // 2002
   ASSERT_TRUE(SetFileTime(file, &written, &accessed, &written));
   CloseHandle(file);

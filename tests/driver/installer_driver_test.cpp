@@ -196,7 +196,8 @@ TEST_F(InstallerDriverTest, EntryRestrictsLibrarySearchToTheSystemDirectoryFirst
   g_command_line = L"installer.exe";
   g_entry_calls.clear();
   const HANDLE entry = CreateThread(
-      nullptr, 0, [](void*) -> DWORD {
+      nullptr, 0,
+      [](void*) -> DWORD {
         ProgramEntry();
         return 0;
       },
@@ -204,9 +205,9 @@ TEST_F(InstallerDriverTest, EntryRestrictsLibrarySearchToTheSystemDirectoryFirst
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(WaitForSingleObject(entry, 60000), WAIT_OBJECT_0);
   CloseHandle(entry);
-  EXPECT_EQ(g_entry_calls, (std::vector<std::string>{"SetDefaultDllDirectories " +
-                                                         std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32),
-                                                     "GetModuleHandleW null", "ExitProcess 112"}));
+  EXPECT_EQ(g_entry_calls,
+            (std::vector<std::string>{"SetDefaultDllDirectories " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32),
+                                      "GetModuleHandleW null", "ExitProcess 112"}));
 }
 
 // Runs of real installers' payloads in this process, with the installer's own path made to point
@@ -226,8 +227,7 @@ BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR command_line, LP
   const std::wstring name = application;
   g_run_events.push_back(L"start " + name.substr(name.rfind(L'\\') + 1));
   return g_start_redirect->Original<decltype(&CreateProcessW)>()(application, command_line, process, thread, inherit,
-                                                                  flags, environment, directory, startup,
-                                                                  information);
+                                                                 flags, environment, directory, startup, information);
 }
 
 class FixtureRunTest : public InstallerDriverTest {
@@ -243,8 +243,7 @@ class FixtureRunTest : public InstallerDriverTest {
     g_run_events.clear();
     ImportRedirect module_path("kernel32.dll", "GetModuleFileNameW",
                                reinterpret_cast<const void*>(&FakeGetModuleFileNameW));
-    ImportRedirect command_line("kernel32.dll", "GetCommandLineW",
-                                reinterpret_cast<const void*>(&FakeGetCommandLineW));
+    ImportRedirect command_line("kernel32.dll", "GetCommandLineW", reinterpret_cast<const void*>(&FakeGetCommandLineW));
     ImportRedirect trim("kernel32.dll", "SetProcessWorkingSetSize",
                         reinterpret_cast<const void*>(&RecordingSetProcessWorkingSetSize));
     ImportRedirect start("kernel32.dll", "CreateProcessW", reinterpret_cast<const void*>(&RecordingCreateProcessW));

@@ -173,17 +173,17 @@ TEST(ParseCommandLineTest, RefusedSwitchesCannotHideBehindQuoting) {
     const wchar_t* command_line;
     bool has_rejected_switch;
   } cases[] = {
-      {L"inst.exe \"a\"\"\" --cleanup", true},         // one argument to the shell, two to the runtime
-      {L"inst.exe \"\"\"\" --drelix-frame", true},      // likewise
-      {L"inst.exe \"a\"\"b\" --cleanup", true},         // likewise
-      {L"inst.exe \"a\"\" --cleanup\"", true},          // some rules leave the quotes at ""
-      {L"inst.exe \"x --cleanup\"", false},             // inside quotes for every rule
-      {L"inst.exe \"a\"\"\"\" --cleanup\"", true},       // the shell's split finds it
-      {L"inst.exe a\\\"--cleanup", false},              // an escaped quote is text
-      {L"inst.exe \\\"--cleanup\\\"", false},           // likewise, at both ends
-      {L"\"inst --cleanup.exe\" x", false},             // the program name, however quoted
-      {L"inst.exe \"--CLEANUP", true},                 // a quote never closed
-      {L"inst.exe --cleanup\t", true},                 // a tab ends an argument too
+      {L"inst.exe \"a\"\"\" --cleanup", true},      // one argument to the shell, two to the runtime
+      {L"inst.exe \"\"\"\" --drelix-frame", true},  // likewise
+      {L"inst.exe \"a\"\"b\" --cleanup", true},     // likewise
+      {L"inst.exe \"a\"\" --cleanup\"", true},      // some rules leave the quotes at ""
+      {L"inst.exe \"x --cleanup\"", false},         // inside quotes for every rule
+      {L"inst.exe \"a\"\"\"\" --cleanup\"", true},  // the shell's split finds it
+      {L"inst.exe a\\\"--cleanup", false},          // an escaped quote is text
+      {L"inst.exe \\\"--cleanup\\\"", false},       // likewise, at both ends
+      {L"\"inst --cleanup.exe\" x", false},         // the program name, however quoted
+      {L"inst.exe \"--CLEANUP", true},              // a quote never closed
+      {L"inst.exe --cleanup\t", true},              // a tab ends an argument too
   };
   for (const auto& c : cases) {
     LaunchSettings settings;
@@ -204,8 +204,8 @@ TEST(ParseCommandLineTest, TheMachineFlagIsExactlyTheTextOne) {
   const struct {
     const wchar_t* value;  // null: unset
     bool system_level;
-  } cases[] = {{L"1", true},     {L"01", false}, {L"true", false}, {L" 1", false}, {L"1 ", false},
-               {L"0", false},    {L"", false},   {nullptr, false}, {L"11", false}};
+  } cases[] = {{L"1", true},  {L"01", false}, {L"true", false}, {L" 1", false}, {L"1 ", false},
+               {L"0", false}, {L"", false},   {nullptr, false}, {L"11", false}};
   for (const auto& c : cases) {
     EnvironmentVariableScope machine_flag(L"HalvexUpdateIsMachine", c.value);
     LaunchSettings settings;

@@ -5,7 +5,8 @@
 //
 // Each test copies the installers it runs into a directory of its own, where their scratch
 // directories appear, and points the sample setup program's per-user and machine-wide install roots
-// (%LOCALAPPDATA% and SAMPLE_SETUP_PROGRAM_FILES) at directories of its own. The registry values the runs write are put back afterwards.
+// (%LOCALAPPDATA% and SAMPLE_SETUP_PROGRAM_FILES) at directories of its own. The registry values the runs write are put
+// back afterwards.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,8 +33,7 @@ std::wstring WithoutTrailingBackslash(std::wstring path) {
 }
 
 bool MakeDirectories(const std::wstring& directory) {
-  for (size_t slash = directory.find(L'\\', 3); slash != std::wstring::npos;
-       slash = directory.find(L'\\', slash + 1)) {
+  for (size_t slash = directory.find(L'\\', 3); slash != std::wstring::npos; slash = directory.find(L'\\', slash + 1)) {
     if (!CreateDirectoryW(directory.substr(0, slash).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
       return false;
     }
@@ -113,7 +113,8 @@ class EndToEndTest : public testing::Test {
   EnvironmentVariableScope exit_code_variable_{L"SAMPLE_SETUP_EXIT_CODE", nullptr};
   EnvironmentVariableScope machine_variable_{L"HalvexUpdateIsMachine", nullptr};
   EnvironmentVariableScope per_user_root_{L"LOCALAPPDATA", WithoutTrailingBackslash(per_user_.Path()).c_str()};
-  EnvironmentVariableScope machine_root_{L"SAMPLE_SETUP_PROGRAM_FILES", WithoutTrailingBackslash(machine_.Path()).c_str()};
+  EnvironmentVariableScope machine_root_{L"SAMPLE_SETUP_PROGRAM_FILES",
+                                         WithoutTrailingBackslash(machine_.Path()).c_str()};
   RegistryValueScope user_setup_{HKEY_CURRENT_USER, kKey, L"UninstallString", KEY_WOW64_32KEY};
   RegistryValueScope machine_setup_{HKEY_LOCAL_MACHINE, kKey, L"UninstallString", KEY_WOW64_32KEY};
   RegistryValueScope cleanup_value_{HKEY_CURRENT_USER, kKey, L"DrelixInstallerCleanup"};
@@ -127,8 +128,7 @@ TEST_F(EndToEndTest, DemoInstallerInstallsAndRegistersTheProduct) {
   ASSERT_EQ(lines.size(), 1u);
   const std::string scratch = ScratchOf(lines[0]);
   EXPECT_EQ(scratch.rfind(Narrow(home_ / L"QV_"), 0), 0u) << lines[0];
-  EXPECT_EQ(lines[0], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
-                          "DRELIX.PACKED.7Z\" --demo-flag");
+  EXPECT_EQ(lines[0], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch + "DRELIX.PACKED.7Z\" --demo-flag");
 
   const std::wstring installed = InstallDirectory(per_user_, kVersion1);
   EXPECT_EQ(ReadFileBytes(installed + L"setup.exe"), ReadFileBytes(ProgramDirectory() + L"sample_setup.exe"));
@@ -152,8 +152,8 @@ TEST_F(EndToEndTest, PatchInstallerUpdatesTheInstalledProduct) {
   const std::vector<std::string> lines = Recorded();
   ASSERT_EQ(lines.size(), 3u) << "install, patch run, install";
   const std::string scratch = ScratchOf(lines[2]);
-  EXPECT_EQ(lines[1], "\"" + Narrow(version1) + "\" --update-setup-exe=\"" + scratch + "SETUP.PATCH\" --new-setup-exe=\"" +
-                          scratch + "setup.exe\"" + passed_on);
+  EXPECT_EQ(lines[1], "\"" + Narrow(version1) + "\" --update-setup-exe=\"" + scratch +
+                          "SETUP.PATCH\" --new-setup-exe=\"" + scratch + "setup.exe\"" + passed_on);
   EXPECT_EQ(lines[2], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
                           "DRELIX.PACKED.7Z\" --previous-version=\"" + Narrow(kVersion1) + "\"" + passed_on);
   EXPECT_FALSE(PathExists(elsewhere));
@@ -463,8 +463,7 @@ TEST_F(EndToEndTest, SetupProgramsInheritNoHandleOfWhoeverStartedTheInstaller) {
   for (HANDLE handle : throw_away) CloseHandle(handle);
   const std::wstring probe_record = records_ / L"probe.txt";
   EnvironmentVariableScope record(L"HANDLE_PROBE_RECORD", probe_record.c_str());
-  EnvironmentVariableScope value(L"HANDLE_PROBE_VALUE",
-                                 std::to_wstring(reinterpret_cast<uintptr_t>(event)).c_str());
+  EnvironmentVariableScope value(L"HANDLE_PROBE_VALUE", std::to_wstring(reinterpret_cast<uintptr_t>(event)).c_str());
 
   const auto start_inheriting = [](const std::wstring& program) {
     std::wstring command_line = L"\"" + program + L"\"";

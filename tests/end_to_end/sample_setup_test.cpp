@@ -12,7 +12,7 @@ namespace {
 
 struct RebuildCase {
   const char* name;
-  const wchar_t* program;         // which sample setup runs the rebuild
+  const wchar_t* program;  // which sample setup runs the rebuild
   std::string (*make_delta)(const std::string& built_delta);
   DWORD exit_code;
 };
@@ -39,9 +39,9 @@ TEST_P(RebuildTest, RebuildsTheNextVersionOrWritesNothing) {
 
   const std::wstring program = ProgramDirectory() + c.program;
   const std::wstring new_setup = directory / L"setup.exe";
-  const ChildResult result = RunChild(program, L"\"" + program + L"\" --update-setup-exe=\"" +
-                                                   (directory / L"SETUP.PATCH") + L"\" --new-setup-exe=\"" +
-                                                   new_setup + L"\"");
+  const ChildResult result =
+      RunChild(program, L"\"" + program + L"\" --update-setup-exe=\"" + (directory / L"SETUP.PATCH") +
+                            L"\" --new-setup-exe=\"" + new_setup + L"\"");
   ASSERT_TRUE(result.started);
   EXPECT_EQ(result.exit_code, c.exit_code);
   if (c.exit_code == 0) {
@@ -67,8 +67,8 @@ TEST(SampleSetupTest, RebuildWithoutATargetOrFromAMissingDeltaWritesNothing) {
   EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", nullptr);
   const std::wstring program = ProgramDirectory() + L"sample_setup.exe";
 
-  ChildResult result = RunChild(program, L"\"" + program + L"\" --update-setup-exe=\"" +
-                                             ProgramDirectory() + L"sample_setup_1_to_2.delta\"");
+  ChildResult result = RunChild(
+      program, L"\"" + program + L"\" --update-setup-exe=\"" + ProgramDirectory() + L"sample_setup_1_to_2.delta\"");
   EXPECT_EQ(result.exit_code, SAMPLE_SETUP_BAD_SWITCHES);
 
   result = RunChild(program, L"\"" + program + L"\" --update-setup-exe=\"" + (directory / L"missing") +

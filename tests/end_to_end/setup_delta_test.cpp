@@ -42,16 +42,14 @@ const std::string kBase = Program(100000, 1);
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, DeltaRoundTripTest,
-    testing::Values(
-        DeltaCase{"Identical", kBase, kBase, 200},
-        DeltaCase{"BytesChangedInPlace", kBase, kBase.substr(0, 5000) + "2.0.0" + kBase.substr(5005), 300},
-        DeltaCase{"InsertionShiftsTheRest", kBase, kBase.substr(0, 40000) + "a new block" + kBase.substr(40000), 300},
-        DeltaCase{"BlockRemoved", kBase, kBase.substr(0, 30000) + kBase.substr(31000), 300},
-        DeltaCase{"BlocksSwapped", kBase, kBase.substr(50000) + kBase.substr(0, 50000), 300},
-        DeltaCase{"AllNew", kBase, Program(5000, 2), 5200},
-        DeltaCase{"EmptyNew", kBase, "", 100},
-        DeltaCase{"EmptyOld", "", "tiny", 100},
-        DeltaCase{"ShorterThanAWindow", "abc", "abd", 100}),
+    testing::Values(DeltaCase{"Identical", kBase, kBase, 200},
+                    DeltaCase{"BytesChangedInPlace", kBase, kBase.substr(0, 5000) + "2.0.0" + kBase.substr(5005), 300},
+                    DeltaCase{"InsertionShiftsTheRest", kBase,
+                              kBase.substr(0, 40000) + "a new block" + kBase.substr(40000), 300},
+                    DeltaCase{"BlockRemoved", kBase, kBase.substr(0, 30000) + kBase.substr(31000), 300},
+                    DeltaCase{"BlocksSwapped", kBase, kBase.substr(50000) + kBase.substr(0, 50000), 300},
+                    DeltaCase{"AllNew", kBase, Program(5000, 2), 5200}, DeltaCase{"EmptyNew", kBase, "", 100},
+                    DeltaCase{"EmptyOld", "", "tiny", 100}, DeltaCase{"ShorterThanAWindow", "abc", "abd", 100}),
     [](const testing::TestParamInfo<DeltaCase>& info) { return std::string(info.param.name); });
 
 TEST(DeltaRefusalTest, RefusesAnotherProgramAndLeavesTheOutputAlone) {

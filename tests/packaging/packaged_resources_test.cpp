@@ -21,7 +21,8 @@ BOOL CALLBACK CollectName(HMODULE, LPCWSTR type, LPWSTR name, LONG_PTR value) {
 
 Names PayloadResourceNames(HMODULE module) {
   Names names;
-  for (const wchar_t* type : {L"B7", L"BL", L"BN"}) EnumResourceNamesW(module, type, CollectName, reinterpret_cast<LONG_PTR>(&names));
+  for (const wchar_t* type : {L"B7", L"BL", L"BN"})
+    EnumResourceNamesW(module, type, CollectName, reinterpret_cast<LONG_PTR>(&names));
   return names;
 }
 
@@ -49,8 +50,7 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   EXPECT_EQ(ResourceBytes(module.get(), archive.substr(0, slash).c_str(), archive.substr(slash + 1).c_str()),
             PayloadFixture(L"archive.bin"));
   const std::wstring setup = c.setup_resource;
-  const std::string setup_bytes =
-      ResourceBytes(module.get(), setup.substr(0, 2).c_str(), setup.substr(3).c_str());
+  const std::string setup_bytes = ResourceBytes(module.get(), setup.substr(0, 2).c_str(), setup.substr(3).c_str());
   if (c.setup_is_cabinet) {
     EXPECT_EQ(setup_bytes.substr(0, 4), "MSCF");
   } else {
@@ -75,23 +75,43 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   EXPECT_EQ(ReadFileBytes(setup_path.units), PayloadFixture(L"setup.bin"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, PackagedInstallerTest,
-    testing::Values(
-        // The defaults: a 7z archive and a cabinet that expands into setup.exe.
-        PackagedCase{L"packaged_cabinet.exe", {L"B7/DRELIX.PACKED.7Z", L"BL/SETUP.EX_"}, L"BL/SETUP.EX_", true,
-                     "(missing)", L"B7", L"BL", {L"DRELIX.PACKED.7Z", L"setup.exe"}},
-        // Names are stored upper-cased, whatever case they were given in.
-        PackagedCase{L"packaged_plain.exe", {L"BN/DRELIX.DATA", L"BN/SETUP.EXE"}, L"BN/SETUP.EXE", false,
-                     "(missing)", L"BN", L"BN", {L"DRELIX.DATA", L"setup.exe"}},
-        // A patch is a second "B7" resource; the previous version is UTF-16 with its terminator.
-        PackagedCase{L"packaged_patch_renamed.exe", {L"B7/DRELIX.PACKED.7Z", L"B7/SETUP.DELTA"}, L"B7/SETUP.DELTA",
-                     false, std::string("1\0.\0" "2\0.\0" "3\0.\0" "4\0\0\0", 16), L"B7", L"B7",
-                     {L"DRELIX.PACKED.7Z", L"SETUP.DELTA"}}),
-    [](const testing::TestParamInfo<PackagedCase>& info) {
-      std::string name = Narrow(info.param.file_name);
-      return name.substr(0, name.find('.'));
-    });
+INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,
+                         testing::Values(
+                             // The defaults: a 7z archive and a cabinet that expands into setup.exe.
+                             PackagedCase{L"packaged_cabinet.exe",
+                                          {L"B7/DRELIX.PACKED.7Z", L"BL/SETUP.EX_"},
+                                          L"BL/SETUP.EX_",
+                                          true,
+                                          "(missing)",
+                                          L"B7",
+                                          L"BL",
+                                          {L"DRELIX.PACKED.7Z", L"setup.exe"}},
+                             // Names are stored upper-cased, whatever case they were given in.
+                             PackagedCase{L"packaged_plain.exe",
+                                          {L"BN/DRELIX.DATA", L"BN/SETUP.EXE"},
+                                          L"BN/SETUP.EXE",
+                                          false,
+                                          "(missing)",
+                                          L"BN",
+                                          L"BN",
+                                          {L"DRELIX.DATA", L"setup.exe"}},
+                             // A patch is a second "B7" resource; the previous version is UTF-16 with its terminator.
+                             PackagedCase{L"packaged_patch_renamed.exe",
+                                          {L"B7/DRELIX.PACKED.7Z", L"B7/SETUP.DELTA"},
+                                          L"B7/SETUP.DELTA",
+                                          false,
+                                          std::string("1\0.\0"
+                                                      "2\0.\0"
+                                                      "3\0.\0"
+                                                      "4\0\0\0",
+                                                      16),
+                                          L"B7",
+                                          L"B7",
+                                          {L"DRELIX.PACKED.7Z", L"SETUP.DELTA"}}),
+                         [](const testing::TestParamInfo<PackagedCase>& info) {
+                           std::string name = Narrow(info.param.file_name);
+                           return name.substr(0, name.find('.'));
+                         });
 
 TEST(PackagedInstallerLongNameTest, NameOf259CharactersKeepsThePayload) {
   const LoadedModule module = LoadFixture(L"packaged_long_name.exe");

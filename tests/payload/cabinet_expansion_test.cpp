@@ -190,7 +190,8 @@ TEST_F(CabinetExpansionTest, StoredDateIsTheCreationTimeReadAsLocalTime) {
   // Every attribute bit set: only read-only, hidden, system and archive may pass.
   cabinet.SetFirstAttributes(0xFFFF);
 
-  ImportRedirect redirect("kernel32.dll", "SetFileInformationByHandle", reinterpret_cast<const void*>(&CaptureBasicInfo));
+  ImportRedirect redirect("kernel32.dll", "SetFileInformationByHandle",
+                          reinterpret_cast<const void*>(&CaptureBasicInfo));
   basic_info_redirect = &redirect;
   basic_info_calls = 0;
   const bool expanded = Expand(cabinet.Bytes());

@@ -141,30 +141,43 @@ TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
   EXPECT_EQ(ListDirectory(scratch_text), expected_names);
 }
 
-const std::vector<std::pair<std::wstring, const wchar_t*>> kArchiveAndSetup = {
-    {L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"setup.exe", L"setup.bin"}};
+const std::vector<std::pair<std::wstring, const wchar_t*>> kArchiveAndSetup = {{L"DRELIX.PACKED.7Z", L"archive.bin"},
+                                                                               {L"setup.exe", L"setup.bin"}};
 
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, ExtractPayloadResourcesTest,
     testing::Values(
         // The cabinet is expanded into setup.exe and then deleted.
-        ExtractionCase{L"payload_standard.dll", 0, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe", kArchiveAndSetup},
+        ExtractionCase{L"payload_standard.dll", 0, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe",
+                       kArchiveAndSetup},
         // A plain setup program is written as setup.exe whatever its name; an archive of another
         // type is written unchanged.
-        ExtractionCase{L"payload_plain_setup.dll", 0, 0, L"BL", L"BN", L"DRELIX.DATA", L"setup.exe",
+        ExtractionCase{L"payload_plain_setup.dll",
+                       0,
+                       0,
+                       L"BL",
+                       L"BN",
+                       L"DRELIX.DATA",
+                       L"setup.exe",
                        {{L"DRELIX.DATA", L"archive.bin"}, {L"setup.exe", L"setup.bin"}}},
         // A patch keeps its own name; the driver turns it into setup.exe later.
-        ExtractionCase{L"payload_patch_setup.dll", 0, 0, L"B7", L"B7", L"DRELIX.PACKED.7Z", L"SETUP.PATCH",
+        ExtractionCase{L"payload_patch_setup.dll",
+                       0,
+                       0,
+                       L"B7",
+                       L"B7",
+                       L"DRELIX.PACKED.7Z",
+                       L"SETUP.PATCH",
                        {{L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"SETUP.PATCH", L"setup.bin"}}},
         ExtractionCase{L"payload_integer_ids.dll", 0, 0, L"B7", L"BN", L"DRELIX.PACKED.7Z", L"setup.exe",
                        kArchiveAndSetup},
         // A failed pass decides the code by whether the archive was found in an earlier pass.
         ExtractionCase{L"payload_truncated_prefix.dll", 115, ERROR_INVALID_DATA, L"B7", L"", nullptr, nullptr, {}},
         ExtractionCase{L"payload_preceded_prefix.dll", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_second_archive_same_type.dll", 112, ERROR_TOO_MANY_NAMES, L"", L"", nullptr, nullptr,
-                       {}},
-        ExtractionCase{L"payload_second_archive_later_type.dll", 115, ERROR_TOO_MANY_NAMES, L"B7", L"", nullptr,
-                       nullptr, {}},
+        ExtractionCase{
+            L"payload_second_archive_same_type.dll", 112, ERROR_TOO_MANY_NAMES, L"", L"", nullptr, nullptr, {}},
+        ExtractionCase{
+            L"payload_second_archive_later_type.dll", 115, ERROR_TOO_MANY_NAMES, L"B7", L"", nullptr, nullptr, {}},
         ExtractionCase{L"payload_name_too_long.dll", 112, ERROR_FILENAME_EXCED_RANGE, L"", L"", nullptr, nullptr, {}},
         ExtractionCase{L"payload_unsafe_name.dll", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
         // Missing resources are found out before anything is written.
@@ -176,7 +189,13 @@ INSTANTIATE_TEST_SUITE_P(
         ExtractionCase{L"payload_name_fills_path.dll", 108, 0, L"B7", L"BN", L"", nullptr, {}},
         // The cabinet is written to the expansion target, which cannot then be opened for writing:
         // no setup program remains, and the path names where it would have been.
-        ExtractionCase{L"payload_cabinet_named_setup_exe.dll", 115, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe",
+        ExtractionCase{L"payload_cabinet_named_setup_exe.dll",
+                       115,
+                       0,
+                       L"B7",
+                       L"BL",
+                       L"DRELIX.PACKED.7Z",
+                       L"setup.exe",
                        {{L"DRELIX.PACKED.7Z", L"archive.bin"}}}),
     [](const testing::TestParamInfo<ExtractionCase>& info) {
       const std::string name = Narrow(info.param.fixture);

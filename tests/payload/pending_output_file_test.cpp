@@ -302,7 +302,8 @@ TEST_F(PendingOutputFileTest, WriterKilledMidwayLeavesNoFile) {
     const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
     ASSERT_NE(ready, nullptr);
     const std::wstring writer = ProgramDirectory() + L"output_file_writer.exe";
-    std::wstring command_line = L"\"" + writer + L"\" \"" + path + L"\" " + ready_name + (complete ? L" complete" : L" hold");
+    std::wstring command_line =
+        L"\"" + writer + L"\" \"" + path + L"\" " + ready_name + (complete ? L" complete" : L" hold");
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};

@@ -7,8 +7,8 @@
 // persistent ACLs, a random source that fails or gives chosen bytes) comes from redirecting that one
 // import for the length of a test.
 #include <windows.h>
-#include <sddl.h>
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <set>
 #include <string>
@@ -137,8 +137,7 @@ BOOL WINAPI LongSidString(PSID, LPWSTR* text) {
   return TRUE;
 }
 
-BOOL WINAPI RecordingConvertAccessControl(LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor,
-                                          PULONG size) {
+BOOL WINAPI RecordingConvertAccessControl(LPCWSTR text, DWORD revision, PSECURITY_DESCRIPTOR* descriptor, PULONG size) {
   observed.access_control_lengths.push_back(std::wstring(text).size());
   return real_convert_access_control(text, revision, descriptor, size);
 }
@@ -357,14 +356,14 @@ TEST_P(ScratchVolumeTest, NoPersistentAclsMeansNoDescriptorAndNoSidLookup) {
   EXPECT_TRUE(PathExists(scratch.units));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Volumes, ScratchVolumeTest,
-    testing::Values(
-        VolumeCase{"WithoutAcls", "GetVolumeInformationW", reinterpret_cast<const void*>(&VolumeWithoutAcls)},
-        VolumeCase{"InformationUnavailable", "GetVolumeInformationW",
-                   reinterpret_cast<const void*>(&FailingVolumeInformation)},
-        VolumeCase{"RootUnavailable", "GetVolumePathNameW", reinterpret_cast<const void*>(&FailingVolumePathName)}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Volumes, ScratchVolumeTest,
+                         testing::Values(VolumeCase{"WithoutAcls", "GetVolumeInformationW",
+                                                    reinterpret_cast<const void*>(&VolumeWithoutAcls)},
+                                         VolumeCase{"InformationUnavailable", "GetVolumeInformationW",
+                                                    reinterpret_cast<const void*>(&FailingVolumeInformation)},
+                                         VolumeCase{"RootUnavailable", "GetVolumePathNameW",
+                                                    reinterpret_cast<const void*>(&FailingVolumePathName)}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SecurityFailureCase {
   const char* name;
@@ -417,14 +416,12 @@ INSTANTIATE_TEST_SUITE_P(
                             reinterpret_cast<const void*>(&FailingOpenProcessToken), ERROR_ACCESS_DENIED, 0, 0},
         SecurityFailureCase{"TokenNotReadable", "advapi32.dll", "GetTokenInformation",
                             reinterpret_cast<const void*>(&FailingGetTokenInformation), ERROR_INVALID_HANDLE, 0, 0},
-        SecurityFailureCase{"ConversionRefused", "advapi32.dll",
-                            "ConvertStringSecurityDescriptorToSecurityDescriptorW",
+        SecurityFailureCase{"ConversionRefused", "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorW",
                             reinterpret_cast<const void*>(&FailingConvertAccessControl), ERROR_INVALID_PARAMETER, 0, 1},
         SecurityFailureCase{"SidText206", "advapi32.dll", "ConvertSidToStringSidW",
                             reinterpret_cast<const void*>(&LongSidString), ERROR_INVALID_SID, 206, 1},
         SecurityFailureCase{"SidText207", "advapi32.dll", "ConvertSidToStringSidW",
                             reinterpret_cast<const void*>(&LongSidString), 0, 207, 0}),
     [](const auto& info) { return std::string(info.param.name); });
-
 
 }  // namespace

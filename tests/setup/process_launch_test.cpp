@@ -63,9 +63,12 @@ TEST(LaunchAndWaitTest, ChildGetsTheCommandLineTheEnvironmentAndTheCurrentDirect
 
   wchar_t directory[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, directory);
-  EXPECT_EQ(ReadFileBytes(record), "command_line=\"Z:\\nowhere\\other.exe\" --a=\"b c\"\n"
-                                   "current_directory=" + Narrow(directory) + "\n"
-                                   "HalvexUpdateIsMachine=1\n");
+  EXPECT_EQ(ReadFileBytes(record),
+            "command_line=\"Z:\\nowhere\\other.exe\" --a=\"b c\"\n"
+            "current_directory=" +
+                Narrow(directory) +
+                "\n"
+                "HalvexUpdateIsMachine=1\n");
 }
 
 TEST(LaunchAndWaitTest, StartFailuresGiveTheCallersCodes) {
@@ -96,8 +99,9 @@ TEST(HoldProgramFileTest, HeldProgramCannotBeSwappedYetStartsAndIsLetGoOnceStart
   EXPECT_EQ(held.exit_code, 0u);
   ASSERT_TRUE(hold.IsValid());
 
-  const HANDLE writer = CreateFileW(program.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE writer =
+      CreateFileW(program.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(MoveFileW(program.c_str(), (directory / L"moved.exe").c_str()));
@@ -194,8 +198,7 @@ TEST(LaunchAndWaitTest, WaitFailuresGive107RedirectedBecauseWineCannotFailThem) 
     EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
   }
   {
-    ImportRedirect redirect("kernel32.dll", "GetExitCodeProcess",
-                            reinterpret_cast<const void*>(&FailingExitCodeRead));
+    ImportRedirect redirect("kernel32.dll", "GetExitCodeProcess", reinterpret_cast<const void*>(&FailingExitCodeRead));
     const ExitOutcome outcome = Launch(SampleSetup());
     EXPECT_EQ(outcome.exit_code, EXIT_WAIT_FAILED);
     EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_ACCESS_DENIED));

@@ -55,8 +55,8 @@ TEST_F(InstallRunTest, CompleteLinesAsTheSetupProgramReceivesThem) {
 
   const std::vector<std::string> lines = Recorded();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
-                          "DRELIX.PACKED.7Z\" --system-level");
+  EXPECT_EQ(lines[0],
+            "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch + "DRELIX.PACKED.7Z\" --system-level");
   EXPECT_EQ(lines[1], "\"" + scratch + "setup.exe\" --uncompressed-archive=\"" + scratch +
                           "DRELIX.PACKED.7Z\" --previous-version=\"1.2.3.4\"");
   EXPECT_EQ(lines[2], "\"" + scratch + "setup.exe\" --install-archive=\"" + scratch +
@@ -137,20 +137,20 @@ TEST_P(PassThroughTest, AppendsWhatFollowsTheProgramName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, PassThroughTest,
-    testing::Values(
-        PassThroughCase{"QuotedName", L"\"D:\\Dl\\install.exe\" --system-level", L" --system-level"},
-        PassThroughCase{"QuotedNameWithTextRightAfter", L"\"D:\\Dl\\install.exe\"--system-level", L" --system-level"},
-        PassThroughCase{"QuotedNameAlone", L"\"D:\\Dl\\install.exe\"", L""},
-        PassThroughCase{"Unquoted", L"D:\\Dl\\install.exe --system-level", L" --system-level"},
-        PassThroughCase{"Tab", L"D:\\Dl\\install.exe\t--system-level", L"\t--system-level"},
-        PassThroughCase{"TwoSpaces", L"D:\\Dl\\install.exe  --system-level", L"  --system-level"},
-        PassThroughCase{"Nothing", L"D:\\Dl\\install.exe", L""},
-        PassThroughCase{"UnclosedQuote", L"\"D:\\Dl\\install.exe --system-level", L""},
-        PassThroughCase{"LeadingBlank", L" D:\\Dl\\install.exe --a", L" D:\\Dl\\install.exe --a"},
-        PassThroughCase{"LeadingTab", L"\tinstall.exe", L"\tinstall.exe"},
-        PassThroughCase{"ControlCharacterInsideName", L"D:\\Dl\\in\x0Bstall.exe\x0C --a", L" --a"},
-        PassThroughCase{"QuotesAreNotReQuoted", L"install.exe \"a b\" c\"d", L" \"a b\" c\"d"},
-        PassThroughCase{"EmptyLine", L"", L""}),
+    testing::Values(PassThroughCase{"QuotedName", L"\"D:\\Dl\\install.exe\" --system-level", L" --system-level"},
+                    PassThroughCase{"QuotedNameWithTextRightAfter", L"\"D:\\Dl\\install.exe\"--system-level",
+                                    L" --system-level"},
+                    PassThroughCase{"QuotedNameAlone", L"\"D:\\Dl\\install.exe\"", L""},
+                    PassThroughCase{"Unquoted", L"D:\\Dl\\install.exe --system-level", L" --system-level"},
+                    PassThroughCase{"Tab", L"D:\\Dl\\install.exe\t--system-level", L"\t--system-level"},
+                    PassThroughCase{"TwoSpaces", L"D:\\Dl\\install.exe  --system-level", L"  --system-level"},
+                    PassThroughCase{"Nothing", L"D:\\Dl\\install.exe", L""},
+                    PassThroughCase{"UnclosedQuote", L"\"D:\\Dl\\install.exe --system-level", L""},
+                    PassThroughCase{"LeadingBlank", L" D:\\Dl\\install.exe --a", L" D:\\Dl\\install.exe --a"},
+                    PassThroughCase{"LeadingTab", L"\tinstall.exe", L"\tinstall.exe"},
+                    PassThroughCase{"ControlCharacterInsideName", L"D:\\Dl\\in\x0Bstall.exe\x0C --a", L" --a"},
+                    PassThroughCase{"QuotesAreNotReQuoted", L"install.exe \"a b\" c\"d", L" \"a b\" c\"d"},
+                    PassThroughCase{"EmptyLine", L"", L""}),
     [](const testing::TestParamInfo<PassThroughCase>& info) { return std::string(info.param.name); });
 
 // Fills a command line to the given length, so the next append meets the 1039-unit limit.

@@ -146,8 +146,8 @@ TEST(StartsWithNoCaseTest, FoldsOnlyAsciiLetters) {
       {L"anything", L"", true},
       {L"", L"", true},
       {L"\u00C9t\u00E9", L"\u00E9", false},  // É does not fold to é
-      {L"@x", L"`x", false},                  // U+0040 and U+0060 sit just outside A-Z
-      {L"[x", L"{x", false},                  // U+005B and U+007B likewise
+      {L"@x", L"`x", false},                 // U+0040 and U+0060 sit just outside A-Z
+      {L"[x", L"{x", false},                 // U+005B and U+007B likewise
       {L"xsetup", L"setup", false},
   };
   for (const FoldingCase& c : cases) {

@@ -31,8 +31,8 @@ bool RegistryValueScope::Set(DWORD type, const void* data, DWORD byte_count) {
       ERROR_SUCCESS) {
     return false;
   }
-  const bool ok = RegSetValueExW(key, value_name_.c_str(), 0, type, static_cast<const BYTE*>(data), byte_count) ==
-                  ERROR_SUCCESS;
+  const bool ok =
+      RegSetValueExW(key, value_name_.c_str(), 0, type, static_cast<const BYTE*>(data), byte_count) == ERROR_SUCCESS;
   RegCloseKey(key);
   return ok;
 }
