@@ -15,6 +15,11 @@ std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
 }
 
+bool WriteFailed(std::string& error) {
+  error = "writing the installer failed (disk full?)";
+  return false;
+}
+
 // Everything the image writer writes goes through here, so the checksum sees every byte once.
 class ChecksummedOutput {
  public:
@@ -52,11 +57,6 @@ class ChecksummedOutput {
       left -= piece;
     }
     return true;
-  }
-
-  bool WriteFailed(std::string& error) const {
-    error = "writing the installer failed (disk full?)";
-    return false;
   }
 
   std::uint64_t Position() const { return position_; }
@@ -236,29 +236,29 @@ bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes,
   std::vector<std::uint8_t> buffer(kCopyPieceSize);
   if (!out.Write(plan.prefix.data(), plan.prefix.size()) ||
       !out.Write(plan.resources.directory.data(), plan.resources.directory.size())) {
-    return out.WriteFailed(error);
+    return WriteFailed(error);
   }
   for (const PlacedResource& placed : plan.resources.placed) {
-    if (!out.PadTo(plan.resource_section_offset + placed.offset)) return out.WriteFailed(error);
+    if (!out.PadTo(plan.resource_section_offset + placed.offset)) return WriteFailed(error);
     const ResourceContent& content = placed.item->content;
     if (content.file.empty()) {
-      if (!out.Write(content.bytes.data(), content.bytes.size())) return out.WriteFailed(error);
+      if (!out.Write(content.bytes.data(), content.bytes.size())) return WriteFailed(error);
     } else if (!out.CopyFile(content.file, content.size, buffer, error)) {
       return false;
     }
   }
   for (const MovedSection& moved : plan.moved_sections) {
     if (!out.PadTo(moved.output_offset) || !out.Write(stub_bytes.data() + moved.stub_offset, moved.size)) {
-      return out.WriteFailed(error);
+      return WriteFailed(error);
     }
   }
-  if (!out.PadTo(plan.file_size)) return out.WriteFailed(error);
+  if (!out.PadTo(plan.file_size)) return WriteFailed(error);
 
   std::uint8_t check_sum[4];
   WriteUint32(check_sum, out.Checksum().Finish(plan.file_size));
   if (std::fflush(output) != 0 || !SeekFile(output, plan.check_sum_offset) ||
       std::fwrite(check_sum, 1, 4, output) != 4 || std::fflush(output) != 0) {
-    return out.WriteFailed(error);
+    return WriteFailed(error);
   }
   return true;
 }

@@ -6,7 +6,7 @@
 
 #include "command_line_options.h"
 #include "embedded_stub.h"
-#include "inspect.h"
+#include "installer_report.h"
 #include "pack.h"
 #include "text_encoding.h"
 #include "tool_version.h"
@@ -30,7 +30,7 @@ int RunTool(const std::vector<std::string>& arguments) {
       std::cout << "drelix-pack " << kToolVersion << "\n";
       return 0;
     case CommandLine::Action::inspect:
-      return Inspect(command_line.inspected_file, std::cout, std::cerr);
+      return ReportInstaller(command_line.inspected_file, std::cout, std::cerr);
     case CommandLine::Action::pack:
       break;
   }

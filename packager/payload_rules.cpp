@@ -16,59 +16,54 @@ char16_t FoldAscii(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? static
 
 std::string Quoted(std::u16string_view name) { return "\"" + Utf8FromUtf16(name) + "\""; }
 
+// Letters, digits and the punctuation given: what names and version texts may hold.
+bool IsPlainCharacter(char character, std::string_view punctuation) {
+  return (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
+         (character >= '0' && character <= '9') || punctuation.find(character) != std::string_view::npos;
+}
+
+// How each setup form travels: its name on the command line, its resource type and its default
+// resource name.
+struct SetupFormTraits {
+  SetupForm form;
+  std::string_view name;
+  std::string_view resource_type;
+  std::string_view default_name;
+};
+
+constexpr SetupFormTraits kSetupForms[] = {
+    {SetupForm::cabinet, "cabinet", "BL", "SETUP.EX_"},
+    {SetupForm::plain, "plain", "BN", "SETUP.EXE"},
+    {SetupForm::patch, "patch", "B7", "SETUP.PATCH"},
+};
+
+const SetupFormTraits& TraitsOf(SetupForm form) {
+  for (const SetupFormTraits& traits : kSetupForms) {
+    if (traits.form == form) return traits;
+  }
+  return kSetupForms[0];
+}
+
 }  // namespace
 
 std::optional<SetupForm> ParseSetupForm(std::string_view text) {
-  const std::string lower = [&] {
-    std::string result(text);
-    for (char& character : result) character = static_cast<char>(FoldAscii(static_cast<unsigned char>(character)));
-    return result;
-  }();
-  if (lower == "cabinet") return SetupForm::cabinet;
-  if (lower == "plain") return SetupForm::plain;
-  if (lower == "patch") return SetupForm::patch;
+  std::string lower(text);
+  for (char& character : lower) character = static_cast<char>(FoldAscii(static_cast<unsigned char>(character)));
+  for (const SetupFormTraits& traits : kSetupForms) {
+    if (traits.name == lower) return traits.form;
+  }
   return std::nullopt;
 }
 
-std::string_view SetupFormName(SetupForm form) {
-  switch (form) {
-    case SetupForm::cabinet:
-      return "cabinet";
-    case SetupForm::plain:
-      return "plain";
-    case SetupForm::patch:
-      return "patch";
-  }
-  return {};
-}
+std::string_view SetupFormName(SetupForm form) { return TraitsOf(form).name; }
 
-std::string_view SetupResourceType(SetupForm form) {
-  switch (form) {
-    case SetupForm::cabinet:
-      return "BL";
-    case SetupForm::plain:
-      return "BN";
-    case SetupForm::patch:
-      return "B7";
-  }
-  return {};
-}
+std::string_view SetupResourceType(SetupForm form) { return TraitsOf(form).resource_type; }
 
-std::string_view DefaultSetupName(SetupForm form) {
-  switch (form) {
-    case SetupForm::cabinet:
-      return "SETUP.EX_";
-    case SetupForm::plain:
-      return "SETUP.EXE";
-    case SetupForm::patch:
-      return "SETUP.PATCH";
-  }
-  return {};
-}
+std::string_view DefaultSetupName(SetupForm form) { return TraitsOf(form).default_name; }
 
 std::optional<SetupForm> SetupFormOfType(std::string_view type) {
-  for (SetupForm form : {SetupForm::cabinet, SetupForm::plain, SetupForm::patch}) {
-    if (SetupResourceType(form) == type) return form;
+  for (const SetupFormTraits& traits : kSetupForms) {
+    if (traits.resource_type == type) return traits.form;
   }
   return std::nullopt;
 }
@@ -102,11 +97,7 @@ std::optional<std::string> CheckPayloadName(std::string_view option, std::string
   if (!StartsWithNoCase(Utf16FromUtf8(name), prefix)) return shown + " must begin with \"" + std::string(prefix) + "\"";
   // Windows drops a trailing dot from a file name, which would make "SETUP.EXE." name "setup.exe".
   bool plain = !name.empty() && name.back() != '.';
-  for (char character : name) {
-    plain = plain && ((character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
-                      (character >= '0' && character <= '9') ||
-                      std::string_view("._+~-").find(character) != std::string_view::npos);
-  }
+  for (char character : name) plain = plain && IsPlainCharacter(character, "._+~-");
   if (!plain) return shown + " must be a plain file name made of letters, digits and . _ + ~ -, not ending in a dot";
   return std::nullopt;
 }
@@ -122,10 +113,7 @@ std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form)
 
 std::optional<std::string> CheckPreviousVersion(std::string_view text) {
   for (char character : text) {
-    const bool allowed = (character >= 'A' && character <= 'Z') || (character >= 'a' && character <= 'z') ||
-                         (character >= '0' && character <= '9') ||
-                         std::string_view(" ._+~-").find(character) != std::string_view::npos;
-    if (!allowed) {
+    if (!IsPlainCharacter(character, " ._+~-")) {
       return "--previous-version \"" + std::string(text) + "\" may hold only letters, digits, spaces and . _ + ~ -";
     }
   }

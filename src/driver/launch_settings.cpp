@@ -32,7 +32,7 @@ bool IsBlank(wchar_t unit) noexcept { return unit == L' ' || unit == L'\t'; }
 // any argument after the program name is a rejected switch. The runtime's rules differ from
 // CommandLineToArgvW's for "" inside quotes: it puts one quote in the argument and stays inside the
 // quotes, or, in runtimes before 2008, leaves them; each generation is checked. Arguments are only
-// compared, never kept, so each goes through a buffer just long enough for the switches.
+// compared, never kept whole.
 bool RuntimeSplitHasRejectedSwitch(const wchar_t* command_line, bool doubled_quote_ends_quoting) noexcept {
   // The program name runs to the first blank outside quotes; quotes in it only group.
   const wchar_t* next = command_line;
@@ -45,12 +45,12 @@ bool RuntimeSplitHasRejectedSwitch(const wchar_t* command_line, bool doubled_quo
   for (;;) {
     while (IsBlank(*next)) ++next;
     if (*next == 0) return false;
+    // Long enough for "--drelix-frame" and its terminator; a longer argument is counted, not kept.
     BoundedWideString<16> argument;
     uint64_t length = 0;
     const auto keep = [&](wchar_t unit, uint64_t count) {
-      for (; count != 0; --count) {
-        if (length < decltype(argument)::capacity - 1) argument.units[length] = unit;
-        ++length;
+      for (; count != 0; --count, ++length) {
+        if (length < decltype(argument)::capacity) argument.units[length] = unit;
       }
     };
     in_quotes = false;
@@ -81,9 +81,10 @@ bool RuntimeSplitHasRejectedSwitch(const wchar_t* command_line, bool doubled_quo
       keep(*next, 1);
       ++next;
     }
-    // An argument longer than the buffer is no switch; it is cut only to be told apart.
-    argument.units[length < decltype(argument)::capacity - 1 ? length : decltype(argument)::capacity - 1] = 0;
-    if (length < decltype(argument)::capacity - 1 && IsRejectedSwitch(argument.units)) return true;
+    if (length < decltype(argument)::capacity) {
+      argument.units[length] = 0;
+      if (IsRejectedSwitch(argument.units)) return true;
+    }
   }
 }
 

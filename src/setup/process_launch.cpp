@@ -8,6 +8,18 @@ namespace {
 
 bool IsHeldByAnother(DWORD error) noexcept { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
 
+// Repeats attempt while it fails because another process holds the file, up to the tries the
+// deletion allows; returns 0 once it succeeded, else the error of its last failure.
+template <typename Attempt>
+DWORD TryWhileHeld(Attempt attempt) noexcept {
+  for (int try_count = 1;; ++try_count) {
+    if (attempt()) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    if (!IsHeldByAnother(error) || try_count == kHeldFileTries) return error;
+    Sleep(kHeldFilePauseMilliseconds);
+  }
+}
+
 // The application name is given, so no search path is consulted; no handle is inherited.
 bool StartProgram(const wchar_t* application_path, wchar_t* command_line, UniqueProcessInformation& started) noexcept {
   STARTUPINFOW startup{};
@@ -26,34 +38,23 @@ bool StartProgram(const wchar_t* application_path, wchar_t* command_line, Unique
 
 ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
                             UniqueFileHandle& program_hold) noexcept {
-  for (int try_count = 1;; ++try_count) {
-    program_hold.Reset(CreateFileW(program_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (program_hold.IsValid()) return {EXIT_OK, 0};
-    const DWORD error = GetLastError();
-    if (!IsHeldByAnother(error)) return {EXIT_OK, 0};
-    if (try_count == kHeldFileTries) return {code_if_held, error};
-    Sleep(kHeldFilePauseMilliseconds);
-  }
+  const DWORD error = TryWhileHeld([&] {
+    *program_hold.Put() = CreateFileW(program_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    return program_hold.IsValid();
+  });
+  return IsHeldByAnother(error) ? ExitOutcome{code_if_held, error} : ExitOutcome{EXIT_OK, 0};
 }
 
 ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line, uint32_t code_if_file_not_found,
                           uint32_t code_if_path_not_found, uint32_t code_otherwise,
                           UniqueFileHandle& program_hold) noexcept {
   UniqueProcessInformation started;
-  bool launched = false;
-  DWORD error = ERROR_SUCCESS;
-  for (int try_count = 1;; ++try_count) {
-    launched = StartProgram(application_path, command_line, started);
-    if (launched) break;
-    error = GetLastError();
-    if (!IsHeldByAnother(error) || try_count == kHeldFileTries) break;
-    Sleep(kHeldFilePauseMilliseconds);
-  }
+  const DWORD error = TryWhileHeld([&] { return StartProgram(application_path, command_line, started); });
   program_hold.Reset();
   started.thread.Reset();  // never used: only the process is waited for
 
-  if (!launched) {
+  if (error != ERROR_SUCCESS) {
     // The attributes tell a missing program file from one that exists but did not start.
     const DWORD attributes = GetFileAttributesW(application_path);
     if (error == ERROR_FILE_NOT_FOUND) return {code_if_file_not_found, attributes};

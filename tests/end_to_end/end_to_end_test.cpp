@@ -418,12 +418,8 @@ TEST_F(EndToEndTest, RunKilledWhileWritingTheArchiveLeavesNoPartOfIt) {
   constexpr uint64_t archive_size = 64ull * 1024 * 1024;
   int killed_midway = 0;
   for (int attempt = 0; attempt < 5 && killed_midway == 0; ++attempt) {
-    std::wstring command_line = L"\"" + installer + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    ASSERT_TRUE(CreateProcessW(installer.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &started));
+    const HANDLE process = StartChild(installer, L"\"" + installer + L"\"");
+    ASSERT_NE(process, nullptr);
     std::wstring archive;
     const ULONGLONG give_up = GetTickCount64() + 30000;
     while (archive.empty() && GetTickCount64() < give_up) {
@@ -431,10 +427,8 @@ TEST_F(EndToEndTest, RunKilledWhileWritingTheArchiveLeavesNoPartOfIt) {
         if (PathExists(scratch + L"DRELIX.PACKED.7Z")) archive = scratch + L"DRELIX.PACKED.7Z";
       }
     }
-    TerminateProcess(started.hProcess, 9);
-    WaitForSingleObject(started.hProcess, 30000);
-    CloseHandle(started.hProcess);
-    CloseHandle(started.hThread);
+    TerminateProcess(process, 9);
+    WaitForChild(process);
     ASSERT_FALSE(archive.empty()) << "the archive never appeared";
     if (PathExists(archive)) {
       // Whole, or empty: a kill in the one call between creating the file and marking it leaves
@@ -466,20 +460,8 @@ TEST_F(EndToEndTest, SetupProgramsInheritNoHandleOfWhoeverStartedTheInstaller) {
   EnvironmentVariableScope value(L"HANDLE_PROBE_VALUE", std::to_wstring(reinterpret_cast<uintptr_t>(event)).c_str());
 
   const auto start_inheriting = [](const std::wstring& program) {
-    std::wstring command_line = L"\"" + program + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &started)) {
-      return DWORD{0xFFFFFFFF};
-    }
-    WaitForSingleObject(started.hProcess, 120000);
-    DWORD exit_code = 0;
-    GetExitCodeProcess(started.hProcess, &exit_code);
-    CloseHandle(started.hProcess);
-    CloseHandle(started.hThread);
-    return exit_code;
+    const HANDLE process = StartChild(program, L"\"" + program + L"\"", L"", true);
+    return process == nullptr ? DWORD{0xFFFFFFFF} : WaitForChild(process);
   };
   // The probe does see a handle it inherits.
   ASSERT_EQ(start_inheriting(ProgramDirectory() + L"handle_probe.exe"), 0u);

@@ -15,31 +15,9 @@
 #include <cwchar>
 #include <string>
 
+#include "stand_in_setup.h"
+
 namespace {
-
-std::wstring Environment(const wchar_t* name) {
-  wchar_t value[1024] = {};
-  const DWORD length = GetEnvironmentVariableW(name, value, 1024);
-  return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
-}
-
-std::wstring NewSetupPath() {
-  const std::wstring line = GetCommandLineW();
-  const std::wstring key = L"--new-setup-exe=\"";
-  const size_t start = line.find(key);
-  if (start == std::wstring::npos) return {};
-  const size_t end = line.find(L'"', start + key.size());
-  return end == std::wstring::npos ? std::wstring() : line.substr(start + key.size(), end - start - key.size());
-}
-
-void AppendRecord(const std::string& text) {
-  HANDLE file = CreateFileW(Environment(L"HOSTILE_PATCH_RECORD").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
 
 int Hold(const wchar_t* file_path, DWORD milliseconds, const wchar_t* event_name) {
   HANDLE file = CreateFileW(file_path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -98,11 +76,11 @@ int wmain(int argument_count, wchar_t** arguments) {
     } else {
       error = GetLastError();
     }
-    AppendRecord("rename=" + std::to_string(error) + "\n");
+    AppendRecord(L"HOSTILE_PATCH_RECORD", "rename=" + std::to_string(error) + "\n");
   }
   if (!CopyFileW(Environment(L"HOSTILE_NEW_SETUP_SOURCE").c_str(), new_setup.c_str(), TRUE)) {
     // A planted program already sits there: the attack went through, and the run must show it.
-    AppendRecord("new-setup-write=" + std::to_string(GetLastError()) + "\n");
+    AppendRecord(L"HOSTILE_PATCH_RECORD", "new-setup-write=" + std::to_string(GetLastError()) + "\n");
     return 0;
   }
   return mode == L"hold" ? StartHolder(new_setup) : 0;

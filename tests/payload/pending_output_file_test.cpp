@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "payload/pending_output_file.h"
+#include "support/child_process.h"
 #include "support/import_redirect.h"
 #include "support/test_files.h"
 
@@ -302,19 +303,13 @@ TEST_F(PendingOutputFileTest, WriterKilledMidwayLeavesNoFile) {
     const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
     ASSERT_NE(ready, nullptr);
     const std::wstring writer = ProgramDirectory() + L"output_file_writer.exe";
-    std::wstring command_line =
-        L"\"" + writer + L"\" \"" + path + L"\" " + ready_name + (complete ? L" complete" : L" hold");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started{};
-    ASSERT_TRUE(CreateProcessW(writer.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &started));
+    const HANDLE process = StartChild(
+        writer, L"\"" + writer + L"\" \"" + path + L"\" " + ready_name + (complete ? L" complete" : L" hold"));
+    ASSERT_NE(process, nullptr);
     EXPECT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
     EXPECT_TRUE(PathExists(path)) << "the file exists while it is written";
-    TerminateProcess(started.hProcess, 9);
-    WaitForSingleObject(started.hProcess, 30000);
-    CloseHandle(started.hProcess);
-    CloseHandle(started.hThread);
+    TerminateProcess(process, 9);
+    WaitForChild(process);
     CloseHandle(ready);
     EXPECT_EQ(PathExists(path), complete) << (complete ? "completed before the kill" : "killed midway");
   }

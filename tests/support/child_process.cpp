@@ -1,21 +1,39 @@
 #include "support/child_process.h"
 
-ChildResult RunChild(const std::wstring& program_path, const std::wstring& command_line,
-                     const std::wstring& current_directory, DWORD timeout_milliseconds) {
-  ChildResult result;
+HANDLE StartChild(const std::wstring& program_path, const std::wstring& command_line,
+                  const std::wstring& current_directory, bool inherit_handles) {
+  std::wstring writable = command_line;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(program_path.c_str(), writable.data(), nullptr, nullptr, inherit_handles ? TRUE : FALSE, 0,
+                      nullptr, current_directory.empty() ? nullptr : current_directory.c_str(), &startup, &process)) {
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  return process.hProcess;
+}
+
+DWORD WaitForChild(HANDLE process, DWORD timeout_milliseconds) {
+  if (WaitForSingleObject(process, timeout_milliseconds) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 0xDEAD);
+    WaitForSingleObject(process, INFINITE);
+  }
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process, &exit_code);
+  CloseHandle(process);
+  return exit_code;
+}
+
+ChildResult RunChild(const std::wstring& program_path, const std::wstring& command_line,
+                     const std::wstring& current_directory, DWORD timeout_milliseconds) {
+  ChildResult result;
   // Under heavy load (twenty starts at once) the platform has been seen to refuse one of this
   // harness's own starts now and then, before the program under test ran at all. A refusal that
   // says nothing about the program (anything but a missing or malformed file) is the harness's to
   // try again, a few times; the program itself is never started twice.
-  for (int attempt = 1;; ++attempt) {
-    std::wstring writable = command_line;
-    if (CreateProcessW(program_path.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       current_directory.empty() ? nullptr : current_directory.c_str(), &startup, &process)) {
-      break;
-    }
+  HANDLE process = nullptr;
+  for (int attempt = 1; (process = StartChild(program_path, command_line, current_directory)) == nullptr; ++attempt) {
     result.start_error = GetLastError();
     const bool about_the_program = result.start_error == ERROR_FILE_NOT_FOUND ||
                                    result.start_error == ERROR_PATH_NOT_FOUND ||
@@ -24,13 +42,7 @@ ChildResult RunChild(const std::wstring& program_path, const std::wstring& comma
     Sleep(200);
   }
   result.started = true;
-  CloseHandle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, timeout_milliseconds) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 0xDEAD);
-    WaitForSingleObject(process.hProcess, INFINITE);
-  }
-  GetExitCodeProcess(process.hProcess, &result.exit_code);
-  CloseHandle(process.hProcess);
+  result.exit_code = WaitForChild(process, timeout_milliseconds);
   return result;
 }
 

@@ -12,6 +12,16 @@ struct ChildResult {
   DWORD exit_code = 0;
 };
 
+// Starts a program without waiting for it and returns its process handle, owned by the caller, or
+// null with the error left for GetLastError. With inherit_handles it inherits this process's
+// inheritable handles, as a program started by an updater with redirected pipes does.
+HANDLE StartChild(const std::wstring& program_path, const std::wstring& command_line,
+                  const std::wstring& current_directory = L"", bool inherit_handles = false);
+
+// Waits for a started program (killing it after the timeout), closes its handle, and returns its
+// full exit code.
+DWORD WaitForChild(HANDLE process, DWORD timeout_milliseconds = 120000);
+
 // command_line is the whole line, program name included; an empty current_directory keeps ours.
 ChildResult RunChild(const std::wstring& program_path, const std::wstring& command_line,
                      const std::wstring& current_directory = L"", DWORD timeout_milliseconds = 120000);

@@ -1,5 +1,6 @@
 #include "support/file_holder.h"
 
+#include "support/child_process.h"
 #include "support/test_files.h"
 
 FileHolder::FileHolder(const std::wstring& path, DWORD share) {
@@ -9,17 +10,10 @@ FileHolder::FileHolder(const std::wstring& path, DWORD share) {
   const std::wstring release_name = L"file-holder-release-" + suffix;
   ready_ = CreateEventW(nullptr, TRUE, FALSE, ready_name.c_str());
   release_ = CreateEventW(nullptr, TRUE, FALSE, release_name.c_str());
-  std::wstring command_line =
-      L"file_holder.exe \"" + path + L"\" " + std::to_wstring(share) + L" " + ready_name + L" " + release_name;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW((ProgramDirectory() + L"file_holder.exe").c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                      0, nullptr, nullptr, &startup, &process)) {
-    return;
-  }
-  CloseHandle(process.hThread);
-  process_ = process.hProcess;
+  process_ = StartChild(
+      ProgramDirectory() + L"file_holder.exe",
+      L"file_holder.exe \"" + path + L"\" " + std::to_wstring(share) + L" " + ready_name + L" " + release_name);
+  if (process_ == nullptr) return;
   const HANDLE either[] = {ready_, process_};
   holding_ = WaitForMultipleObjects(2, either, FALSE, 30000) == WAIT_OBJECT_0;
 }

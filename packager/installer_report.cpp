@@ -1,4 +1,4 @@
-#include "inspect.h"
+#include "installer_report.h"
 
 #include <algorithm>
 #include <vector>
@@ -54,7 +54,7 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
 
 }  // namespace
 
-int Inspect(const std::string& path, std::ostream& out, std::ostream& errors) {
+int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& errors) {
   UniqueFile file = OpenFile(PathFromUtf8(path), "rb");
   const std::optional<std::uint64_t> size = file ? SizeOfOpenFile(file.get()) : std::nullopt;
   if (!size) {
