@@ -5,6 +5,7 @@
 #include "driver/product_registry.h"
 #include "handles/unique_handle.h"
 #include "strings/bounded_wide_string.h"
+#include "strings/command_line_text.h"
 
 namespace {
 
@@ -26,66 +27,24 @@ bool IsRejectedSwitch(const wchar_t* argument) noexcept {
   return lstrcmpiW(argument, L"--cleanup") == 0 || lstrcmpiW(argument, L"--drelix-frame") == 0;
 }
 
-bool IsBlank(wchar_t unit) noexcept { return unit == L' ' || unit == L'\t'; }
-
-// Splits the command line the way a setup program built with the C runtime does and tells whether
-// any argument after the program name is a rejected switch. The runtime's rules differ from
-// CommandLineToArgvW's for "" inside quotes: it puts one quote in the argument and stays inside the
-// quotes, or, in runtimes before 2008, leaves them; each generation is checked. Arguments are only
-// compared, never kept whole.
-bool RuntimeSplitHasRejectedSwitch(const wchar_t* command_line, bool doubled_quote_ends_quoting) noexcept {
-  // The program name runs to the first blank outside quotes; quotes in it only group.
-  const wchar_t* next = command_line;
-  bool in_quotes = false;
-  while (*next != 0 && (in_quotes || !IsBlank(*next))) {
-    if (*next == L'"') in_quotes = !in_quotes;
-    ++next;
-  }
-
-  for (;;) {
-    while (IsBlank(*next)) ++next;
-    if (*next == 0) return false;
-    // Long enough for "--drelix-frame" and its terminator; a longer argument is counted, not kept.
+// The setup program never sees the installer's whole command line: it gets the text after the
+// program name, behind balanced arguments of its own, and splits it with its C runtime, whose rule
+// for "" inside quotes is not CommandLineToArgvW's and changed in 2008. A switch that either
+// generation finds in that text is refused as well. Arguments are only compared, never kept whole.
+bool PassedOnTextHasRejectedSwitch(const wchar_t* command_line) noexcept {
+  const wchar_t* passed_on = FindArgumentsAfterProgramName(command_line);
+  if (passed_on == nullptr) return false;
+  constexpr DoubledQuoteRule kRules[] = {DoubledQuoteRule::kQuotingGoesOn, DoubledQuoteRule::kQuotingEnds};
+  for (const DoubledQuoteRule rule : kRules) {
+    const wchar_t* next = passed_on;
+    // Long enough for "--drelix-frame" and its terminator; a longer argument cannot be a switch.
     BoundedWideString<16> argument;
-    uint64_t length = 0;
-    const auto keep = [&](wchar_t unit, uint64_t count) {
-      for (; count != 0; --count, ++length) {
-        if (length < decltype(argument)::capacity) argument.units[length] = unit;
-      }
-    };
-    in_quotes = false;
-    for (;;) {
-      uint64_t backslashes = 0;
-      while (*next == L'\\') {
-        ++backslashes;
-        ++next;
-      }
-      if (*next == L'"') {
-        // 2n backslashes before a quote are n and the quote counts as one; 2n + 1 are n and a quote.
-        keep(L'\\', backslashes / 2);
-        if (backslashes % 2 == 1) {
-          keep(L'"', 1);
-          ++next;
-        } else if (in_quotes && next[1] == L'"') {
-          keep(L'"', 1);
-          next += 2;
-          if (doubled_quote_ends_quoting) in_quotes = false;
-        } else {
-          in_quotes = !in_quotes;
-          ++next;
-        }
-        continue;
-      }
-      keep(L'\\', backslashes);
-      if (*next == 0 || (!in_quotes && IsBlank(*next))) break;
-      keep(*next, 1);
-      ++next;
-    }
-    if (length < decltype(argument)::capacity) {
-      argument.units[length] = 0;
-      if (IsRejectedSwitch(argument.units)) return true;
+    bool fits = false;
+    while (ReadRuntimeArgument(next, rule, argument.units, decltype(argument)::capacity, fits)) {
+      if (fits && IsRejectedSwitch(argument.units)) return true;
     }
   }
+  return false;
 }
 
 }  // namespace
@@ -139,12 +98,8 @@ bool LaunchSettings::ParseCommandLine(const wchar_t* process_command_line) noexc
       has_rejected_switch = true;
     }
   }
-  // The setup program may split the same text differently and find a switch that the split above
-  // did not: "a""" --cleanup is one argument to CommandLineToArgvW and two to the C runtime.
-  if (RuntimeSplitHasRejectedSwitch(process_command_line, false) ||
-      RuntimeSplitHasRejectedSwitch(process_command_line, true)) {
-    has_rejected_switch = true;
-  }
+  // "a""" --cleanup is one argument to CommandLineToArgvW and two to the setup program's runtime.
+  if (PassedOnTextHasRejectedSwitch(process_command_line)) has_rejected_switch = true;
 
   // The updater marks a machine-wide install with exactly "1"; a longer value makes the call report
   // the size it would need, which is not 1.

@@ -1,21 +1,11 @@
 #include "setup/setup_command_lines.h"
 
 #include "setup/process_launch.h"
+#include "strings/command_line_text.h"
 
 void AppendPassThroughArguments(CommandLineBuffer& destination, const wchar_t* command_line) noexcept {
-  if (command_line == nullptr) return;
-  const wchar_t* rest = command_line;
-  if (*rest == L'"') {
-    ++rest;
-    while (*rest != L'"') {
-      if (*rest == 0) return;  // a quote never closed: there is no telling where arguments begin
-      ++rest;
-    }
-    ++rest;
-  } else {
-    while (*rest != 0 && *rest != L'\t' && *rest != L' ') ++rest;
-  }
-  if (*rest == 0) return;
+  const wchar_t* rest = FindArgumentsAfterProgramName(command_line);
+  if (rest == nullptr || *rest == 0) return;
   // Text right after a closing quote is a new argument to Windows' own splitting; a space keeps it one.
   if (*rest != L' ' && *rest != L'\t' && !BoundedAppend(destination, L" ")) return;
   static_cast<void>(BoundedAppend(destination, rest));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 #include <thread>
@@ -309,6 +310,42 @@ TEST_F(EndToEndTest, SetupThatIsNotAProgramGives124) {
 TEST_F(EndToEndTest, CommandLineThatCannotHoldThePreviousVersionGives105AndRunsNothing) {
   EXPECT_EQ(Run(Place(L"too_long_version_installer.exe")), EXIT_COMMAND_LINE_TOO_LONG);
   EXPECT_TRUE(Recorded().empty());
+  EXPECT_TRUE(ScratchDirectories().empty());
+}
+
+// Lines whose quoting hides a refused switch from one way of splitting but not from the setup
+// program's C runtime end before anything exists; lines from which no program splits a switch run
+// the setup program with their text as it was. The program-name part is written as a caller may
+// write it: the installer itself is named apart, as CreateProcessW allows.
+TEST_F(EndToEndTest, RefusalJudgesTheTextTheSetupProgramReceives) {
+  const std::wstring installer = Place(L"demo_installer.exe");
+  for (const wchar_t* hidden :
+       {LR"(a" """" --cleanup)", LR"(C:\Dl\install.exe" """" --cleanup)", LR"("C:\Dl\install.exe"\""""" --cleanup)",
+        LR"(a" """" --drelix-frame)", LR"(install.exe" "a""b" --CLEANUP)"}) {
+    const ChildResult result = RunChild(installer, hidden);
+    ASSERT_TRUE(result.started) << Narrow(hidden);
+    EXPECT_EQ(result.exit_code, EXIT_REJECTED_SWITCH) << Narrow(hidden);
+    EXPECT_TRUE(ScratchDirectories().empty()) << Narrow(hidden);
+    EXPECT_TRUE(Recorded().empty()) << Narrow(hidden);
+  }
+  const struct {
+    const wchar_t* command_line;
+    const char* passed_on;
+  } inside_one_argument[] = {
+      {LR"(a" " --cleanup)", R"( " --cleanup)"},
+      {LR"(in"st ex"e --cleanup)", R"( ex"e --cleanup)"},
+      {LR"("C:\Dl\install.exe"\" a" --cleanup)", R"( \" a" --cleanup)"},
+  };
+  for (const auto& c : inside_one_argument) {
+    const ChildResult result = RunChild(installer, c.command_line);
+    ASSERT_TRUE(result.started) << Narrow(c.command_line);
+    EXPECT_EQ(result.exit_code, 0u) << Narrow(c.command_line);
+    const std::vector<std::string> lines = Recorded();
+    ASSERT_FALSE(lines.empty()) << Narrow(c.command_line);
+    const std::string& received = lines.back();
+    ASSERT_GE(received.size(), std::strlen(c.passed_on));
+    EXPECT_EQ(received.substr(received.size() - std::strlen(c.passed_on)), c.passed_on) << received;
+  }
   EXPECT_TRUE(ScratchDirectories().empty());
 }
 
