@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "conventions/held_file_retry.h"
 #include "handles/unique_handle.h"
 
 namespace {

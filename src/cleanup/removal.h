@@ -11,11 +11,6 @@
 // must be empty; a link is removed as itself, never its target.
 bool RemoveWithRetries(const wchar_t* path) noexcept;
 
-// How long anything that waits out a scanner or indexer holding a file keeps trying: 100 counted
-// tries, 100 ms apart.
-inline constexpr int kHeldFileTries = 100;
-inline constexpr DWORD kHeldFilePauseMilliseconds = 100;
-
 // The archive, then the setup program (each skipped when empty), then the scratch directory. The
 // files go by path while directory_guard still keeps the directory from being renamed, so the paths
 // name what was unpacked; the guard is closed just before the directory itself is removed.

@@ -82,11 +82,12 @@ ExitOutcome RunStages(HMODULE module, const LaunchSettings& settings) noexcept {
   UniqueFileHandle setup_hold;
   outcome = ExtractPayloadResources(module, scratch_directory, setup_path, setup_type, archive_path, archive_type);
 
-  if (outcome.exit_code == EXIT_OK && IsPatchSetup(setup_type)) {
+  if (outcome.exit_code == EXIT_OK && SetupFormOfType(setup_type) == SetupForm::kPatch) {
     // The one way out without trim and clean-up: a new setup path that does not fit ends the run at
     // once, with what was unpacked left in place.
     PathBuffer new_setup_path;
-    if (!BoundedJoin(new_setup_path, scratch_directory.units, L"setup.exe")) return {EXIT_PATH_TOO_LONG, 0};
+    if (!BoundedJoin(new_setup_path, scratch_directory.units, kSetupProgramName<wchar_t>.Get()))
+      return {EXIT_PATH_TOO_LONG, 0};
     outcome = ApplySetupPatch(settings, setup_path, new_setup_path, setup_hold);
   } else if (outcome.exit_code == EXIT_OK) {
     outcome = HoldProgramFile(setup_path.units, EXIT_SETUP_RUN_START_FAILED, setup_hold);
@@ -94,7 +95,8 @@ ExitOutcome RunStages(HMODULE module, const LaunchSettings& settings) noexcept {
 
   TrimWorkingSet();
   if (outcome.exit_code == EXIT_OK) {
-    outcome = InvokeSetup(settings, archive_path, setup_path, IsCompressedArchive(archive_type), setup_hold);
+    outcome = InvokeSetup(settings.command_line, settings.previous_version, archive_path, setup_path,
+                          IsCompressedArchive(archive_type), setup_hold);
   }
   setup_hold.Reset();  // a program that never started is still held, and the hold would block its removal
   if (settings.cleanup_enabled) RemoveExtractedFiles(archive_path, setup_path, scratch_directory, directory_guard);

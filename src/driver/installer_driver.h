@@ -4,6 +4,6 @@
 
 #include <windows.h>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 
 ExitOutcome RunInstaller(HMODULE module) noexcept;

@@ -2,8 +2,9 @@
 
 #include <shellapi.h>
 
-#include "driver/product_registry.h"
+#include "conventions/product_names.h"
 #include "handles/unique_handle.h"
+#include "setup/registry_string.h"
 #include "strings/bounded_wide_string.h"
 #include "strings/command_line_text.h"
 
@@ -68,7 +69,7 @@ bool LaunchSettings::Initialize(HMODULE module) noexcept {
 
   BoundedWideString<2> cleanup_value;
   cleanup_value.units[1] = 0;
-  if (ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"DrelixInstallerCleanup", cleanup_value.units, 2) &&
+  if (ReadRegistryString(HKEY_CURRENT_USER, kProductKey, kCleanupValueName, cleanup_value.units, 2) &&
       cleanup_value.units[0] == L'0') {
     cleanup_enabled = false;
   }
@@ -106,7 +107,7 @@ bool LaunchSettings::ParseCommandLine(const wchar_t* process_command_line) noexc
   if (!system_level) {
     BoundedWideString<2> machine_flag;
     system_level =
-        GetEnvironmentVariableW(L"HalvexUpdateIsMachine", machine_flag.units, 2) == 1 && machine_flag.units[0] == L'1';
+        GetEnvironmentVariableW(kMachineInstallVariable, machine_flag.units, 2) == 1 && machine_flag.units[0] == L'1';
   }
   return true;
 }

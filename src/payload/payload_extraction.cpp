@@ -40,8 +40,10 @@ bool EnumerateResourceNames(ResourceVisitor& visitor, HMODULE module, const wcha
 }  // namespace
 
 bool PayloadResourceCollector::VisitResource(const wchar_t* name, const MemoryBlock& block) noexcept {
-  if (StartsWithNoCase(name, L"drelix")) return Take(name, block, found_.archive_name, found_.archive_block);
-  if (StartsWithNoCase(name, L"setup")) return Take(name, block, found_.setup_name, found_.setup_block);
+  if (StartsWithNoCase(name, kArchivePrefix<wchar_t>.Get()))
+    return Take(name, block, found_.archive_name, found_.archive_block);
+  if (StartsWithNoCase(name, kSetupPrefix<wchar_t>.Get()))
+    return Take(name, block, found_.setup_name, found_.setup_block);
   found_.status = ERROR_INVALID_DATA;
   return false;
 }
@@ -71,7 +73,7 @@ ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_di
   FoundPayload found;
   PayloadResourceCollector collector(found);
 
-  for (const wchar_t* type : kPayloadTypes) {
+  for (const wchar_t* type : kPayloadTypes<wchar_t>) {
     found.status = 0;
     static_cast<void>(EnumerateResourceNames(collector, module, type));
     // A naming error is blamed on the setup program once an earlier pass has found the archive,
@@ -95,15 +97,17 @@ ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_di
     return {EXIT_ARCHIVE_EXTRACTION_FAILED, GetLastError()};
   }
 
-  const wchar_t* setup_file_name = IsPlainSetup(setup_type) ? L"setup.exe" : found.setup_name.units;
+  const SetupForm setup_form = SetupFormOfType(setup_type);
+  const wchar_t* setup_file_name =
+      setup_form == SetupForm::kPlain ? kSetupProgramName<wchar_t>.Get() : found.setup_name.units;
   if (!BoundedJoin(setup_path, scratch_directory.units, setup_file_name)) return {EXIT_PATH_TOO_LONG, 0};
   if (!WriteBlockToFile(found.setup_block, setup_path.units)) return {EXIT_SETUP_WRITE_FAILED, GetLastError()};
-  if (!IsCabinetSetup(setup_type)) return {EXIT_OK, 0};
+  if (setup_form != SetupForm::kCabinet) return {EXIT_OK, 0};
 
   // The cabinet is deleted whether or not it expanded; setup_path then names the expansion's
   // target either way, which is what the clean-up must remove.
   PathBuffer target;
-  if (!BoundedJoin(target, scratch_directory.units, L"setup.exe")) return {EXIT_PATH_TOO_LONG, 0};
+  if (!BoundedJoin(target, scratch_directory.units, kSetupProgramName<wchar_t>.Get())) return {EXIT_PATH_TOO_LONG, 0};
   const bool expanded = ExpandCabinet(setup_path.units, target.units);
   RemoveWithRetries(setup_path.units);
   static_cast<void>(BoundedCopy(setup_path, target.units));

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "payload/memory_block.h"
 #include "strings/bounded_wide_string.h"
 

@@ -1,30 +1,21 @@
-// The three payload resource types and what each means. The setup resource's type says how the
-// setup program travels; the archive's type says how the setup program is to read the archive.
-//   "B7"  setup: a patch the installed setup program rebuilds "setup.exe" from; archive: 7z
-//   "BL"  setup: a cabinet whose first file is "setup.exe";          archive: uncompressed
-//   "BN"  setup: "setup.exe" itself;                                  archive: uncompressed
-// Types compare exactly, case included.
+// What a payload resource's type says, read from the type the extraction found it under.
 #pragma once
 
 #include <windows.h>
 
+#include "conventions/payload_convention.h"
 #include "strings/bounded_wide_string.h"
 
-// The order in which extraction searches them.
-inline constexpr const wchar_t* kPayloadTypes[] = {L"B7", L"BL", L"BN"};
-
-[[nodiscard]] inline bool IsPatchSetup(const ResourceTypeBuffer& setup_type) noexcept {
-  return lstrcmpW(setup_type.units, L"B7") == 0;
+// The form a setup resource of this type travels in; a type outside the convention reads as plain,
+// which extraction never hands out.
+[[nodiscard]] inline SetupForm SetupFormOfType(const ResourceTypeBuffer& setup_type) noexcept {
+  for (uint64_t index = 0; index < sizeof(kSetupFormOfPayloadType) / sizeof(kSetupFormOfPayloadType[0]); ++index) {
+    if (lstrcmpW(setup_type.units, kPayloadTypes<wchar_t>[index]) == 0) return kSetupFormOfPayloadType[index];
+  }
+  return SetupForm::kPlain;
 }
 
-[[nodiscard]] inline bool IsCabinetSetup(const ResourceTypeBuffer& setup_type) noexcept {
-  return lstrcmpW(setup_type.units, L"BL") == 0;
-}
-
-[[nodiscard]] inline bool IsPlainSetup(const ResourceTypeBuffer& setup_type) noexcept {
-  return lstrcmpW(setup_type.units, L"BN") == 0;
-}
-
+// Only a "B7" archive is a 7z archive; the others are handed over as uncompressed.
 [[nodiscard]] inline bool IsCompressedArchive(const ResourceTypeBuffer& archive_type) noexcept {
-  return lstrcmpW(archive_type.units, L"B7") == 0;
+  return lstrcmpW(archive_type.units, kPatchType<wchar_t>.Get()) == 0;
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "handles/unique_handle.h"
 #include "strings/bounded_wide_string.h"
 

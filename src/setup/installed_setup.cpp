@@ -1,7 +1,8 @@
 #include "setup/installed_setup.h"
 
-#include "driver/product_registry.h"
+#include "conventions/product_names.h"
 #include "handles/unique_handle.h"
+#include "setup/registry_string.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ ExitOutcome FindInstalledSetup(bool system_level, const wchar_t* previous_versio
   UniqueRegistryKey key;
   LSTATUS status = OpenSoftwareKey(system_level ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, KEY_QUERY_VALUE, key);
   if (status != ERROR_SUCCESS) return {EXIT_INSTALLED_SETUP_NOT_REGISTERED, static_cast<uint32_t>(status)};
-  status = ReadKeyStringValue(key.Get(), L"UninstallString", path.units, PathBuffer::capacity);
+  status = ReadKeyStringValue(key.Get(), kUninstallStringValueName, path.units, PathBuffer::capacity);
   CloseRegistryKey(key);
   if (status != ERROR_SUCCESS) return {EXIT_INSTALLED_SETUP_NOT_REGISTERED, static_cast<uint32_t>(status)};
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "strings/bounded_wide_string.h"
 
 // On exit code 0 path holds the installed setup program, surrounding quotes removed.

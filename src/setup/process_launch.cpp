@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include "cleanup/removal.h"
+#include "conventions/held_file_retry.h"
+#include "setup/setup_command_lines.h"
 
 namespace {
 
@@ -65,4 +66,17 @@ ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line
   DWORD exit_code = 0;
   if (!GetExitCodeProcess(started.process.Get(), &exit_code)) return {EXIT_WAIT_FAILED, GetLastError()};
   return {exit_code, 0};
+}
+
+ExitOutcome InvokeSetup(const wchar_t* command_line, const wchar_t* previous_version, const PathBuffer& archive_path,
+                        const PathBuffer& setup_path, bool compressed_archive, UniqueFileHandle& setup_hold) noexcept {
+  PathBuffer program;
+  static_cast<void>(BoundedCopy(program, setup_path.units));
+  CommandLineBuffer install_command_line;
+  if (!BuildInstallCommandLine(program.units, archive_path.units, compressed_archive, previous_version, command_line,
+                               install_command_line)) {
+    return {EXIT_COMMAND_LINE_TOO_LONG, 0};
+  }
+  return LaunchAndWait(program.units, install_command_line.units, EXIT_SETUP_RUN_FILE_NOT_FOUND,
+                       EXIT_SETUP_RUN_PATH_NOT_FOUND, EXIT_SETUP_RUN_START_FAILED, setup_hold);
 }

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "handles/unique_handle.h"
+#include "strings/bounded_wide_string.h"
 
 // Opens the program file for reading, sharing only reading, so that from now until it is started
 // nobody can replace or rewrite it. A file that another process holds (32) or that is denied for
@@ -22,3 +23,9 @@ ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
 ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line, uint32_t code_if_file_not_found,
                           uint32_t code_if_path_not_found, uint32_t code_otherwise,
                           UniqueFileHandle& program_hold) noexcept;
+
+// Runs the setup program with the archive and the installer's arguments and returns its exit code,
+// or 105 when a fixed piece of the command line does not fit, or a start or wait failure (122-124,
+// 107). setup_hold, which keeps the program file from being swapped, is let go once it started.
+ExitOutcome InvokeSetup(const wchar_t* command_line, const wchar_t* previous_version, const PathBuffer& archive_path,
+                        const PathBuffer& setup_path, bool compressed_archive, UniqueFileHandle& setup_hold) noexcept;

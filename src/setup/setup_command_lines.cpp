@@ -1,6 +1,5 @@
 #include "setup/setup_command_lines.h"
 
-#include "setup/process_launch.h"
 #include "strings/command_line_text.h"
 
 void AppendPassThroughArguments(CommandLineBuffer& destination, const wchar_t* command_line) noexcept {
@@ -23,22 +22,19 @@ bool BuildPatchCommandLine(const wchar_t* installed_setup_path, const wchar_t* p
   return true;
 }
 
-ExitOutcome InvokeSetup(const LaunchSettings& settings, const PathBuffer& archive_path, const PathBuffer& setup_path,
-                        bool compressed_archive, UniqueFileHandle& setup_hold) noexcept {
-  PathBuffer program;
-  static_cast<void>(BoundedCopy(program, setup_path.units));
-
-  CommandLineBuffer command_line;
-  bool fits =
-      BoundedJoin(command_line, L"\"", program.units, L"\"", L" --",
-                  compressed_archive ? L"install-archive" : L"uncompressed-archive", L"=\"", archive_path.units, L"\"");
-  if (fits && settings.previous_version != nullptr) {
-    fits = BoundedAppend(command_line, L" --") && BoundedAppend(command_line, L"previous-version") &&
-           BoundedAppend(command_line, L"=\"") && BoundedAppend(command_line, settings.previous_version) &&
-           BoundedAppend(command_line, L"\"");
+bool BuildInstallCommandLine(const wchar_t* setup_path, const wchar_t* archive_path, bool compressed_archive,
+                             const wchar_t* previous_version, const wchar_t* command_line,
+                             CommandLineBuffer& destination) noexcept {
+  if (!BoundedJoin(destination, L"\"", setup_path, L"\"", L" --",
+                   compressed_archive ? L"install-archive" : L"uncompressed-archive", L"=\"", archive_path, L"\"")) {
+    return false;
   }
-  if (!fits) return {EXIT_COMMAND_LINE_TOO_LONG, 0};
-  AppendPassThroughArguments(command_line, settings.command_line);
-  return LaunchAndWait(program.units, command_line.units, EXIT_SETUP_RUN_FILE_NOT_FOUND, EXIT_SETUP_RUN_PATH_NOT_FOUND,
-                       EXIT_SETUP_RUN_START_FAILED, setup_hold);
+  if (previous_version != nullptr &&
+      !(BoundedAppend(destination, L" --") && BoundedAppend(destination, L"previous-version") &&
+        BoundedAppend(destination, L"=\"") && BoundedAppend(destination, previous_version) &&
+        BoundedAppend(destination, L"\""))) {
+    return false;
+  }
+  AppendPassThroughArguments(destination, command_line);
+  return true;
 }

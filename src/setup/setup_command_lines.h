@@ -2,18 +2,17 @@
 // own arguments on to it as raw text.
 #pragma once
 
-#include "driver/exit_outcome.h"
-#include "driver/launch_settings.h"
-#include "handles/unique_handle.h"
 #include "strings/bounded_wide_string.h"
 
-// Runs the setup program with the archive and the installer's arguments and returns its exit code,
-// or 105 when a fixed piece of the command line does not fit, or a start or wait failure.
-// setup_hold, which keeps the program file from being swapped, is let go once the program started.
-ExitOutcome InvokeSetup(const LaunchSettings& settings, const PathBuffer& archive_path, const PathBuffer& setup_path,
-                        bool compressed_archive, UniqueFileHandle& setup_hold) noexcept;
+// The install run's line: the setup program, the archive ("--install-archive" for a 7z archive,
+// "--uncompressed-archive" otherwise), the previous version when there is one (null when not), then
+// the installer's own arguments. False only when a fixed piece does not fit.
+[[nodiscard]] bool BuildInstallCommandLine(const wchar_t* setup_path, const wchar_t* archive_path,
+                                           bool compressed_archive, const wchar_t* previous_version,
+                                           const wchar_t* command_line, CommandLineBuffer& destination) noexcept;
 
-// False only when a fixed piece does not fit; the passed-on arguments never make it fail.
+// The patch run's line. False only when a fixed piece does not fit; the passed-on arguments never
+// make it fail.
 [[nodiscard]] bool BuildPatchCommandLine(const wchar_t* installed_setup_path, const wchar_t* patch_file_path,
                                          const wchar_t* new_setup_path, const wchar_t* command_line,
                                          CommandLineBuffer& destination) noexcept;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 
 #include "driver/installer_driver.h"
 #include "support/child_process.h"

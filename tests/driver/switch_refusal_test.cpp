@@ -13,7 +13,7 @@
 #include <string>
 
 #include "driver/launch_settings.h"
-#include "setup/setup_command_lines.h"
+#include "setup/process_launch.h"
 #include "support/test_files.h"
 
 namespace {
@@ -37,10 +37,8 @@ class SwitchRefusalTest : public testing::Test {
   // The runtimes (a bit each) that split a refused switch out of the setup program's command line
   // when the installer was started with command_line.
   DWORD RuntimesThatSeeASwitch(const std::wstring& command_line) {
-    LaunchSettings settings;
-    settings.command_line = command_line.c_str();
     UniqueFileHandle no_hold;
-    const ExitOutcome outcome = InvokeSetup(settings, archive_path_, setup_path_, false, no_hold);
+    const ExitOutcome outcome = InvokeSetup(command_line.c_str(), nullptr, archive_path_, setup_path_, false, no_hold);
     EXPECT_LT(outcome.exit_code, kRuntimeNotAsked) << Narrow(command_line);
     return outcome.exit_code;
   }

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "setup_exit_codes.h"
 #include "support/child_process.h"
 #include "support/registry_value_scope.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "setup/installed_setup.h"
 #include "support/registry_value_scope.h"
 #include "support/test_files.h"

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "setup/process_launch.h"
 #include "setup/setup_command_lines.h"
 #include "strings/bounded_wide_string.h"
@@ -211,9 +211,6 @@ TEST(InvokeSetupTest, StartFailuresGive122To124) {
   ASSERT_TRUE(WriteFileBytes(directory / L"DRELIX.PACKED.7Z", "archive"));
   PathBuffer archive_path;
   ASSERT_TRUE(BoundedCopy(archive_path, (directory / L"DRELIX.PACKED.7Z").c_str()));
-  LaunchSettings settings;
-  settings.command_line = L"install.exe";
-
   struct Case {
     std::wstring setup;
     uint32_t exit_code;
@@ -225,7 +222,7 @@ TEST(InvokeSetupTest, StartFailuresGive122To124) {
     PathBuffer setup_path;
     ASSERT_TRUE(BoundedCopy(setup_path, c.setup.c_str()));
     UniqueFileHandle no_hold;
-    const ExitOutcome outcome = InvokeSetup(settings, archive_path, setup_path, true, no_hold);
+    const ExitOutcome outcome = InvokeSetup(L"install.exe", nullptr, archive_path, setup_path, true, no_hold);
     EXPECT_EQ(outcome.exit_code, c.exit_code) << Narrow(c.setup);
     EXPECT_EQ(outcome.windows_error, c.windows_error) << Narrow(c.setup);
   }

@@ -5,8 +5,9 @@
 
 #include <string>
 
-#include "driver/exit_outcome.h"
+#include "conventions/exit_outcome.h"
 #include "driver/launch_settings.h"
+#include "setup/process_launch.h"
 #include "setup/setup_command_lines.h"
 #include "support/child_process.h"
 #include "support/test_files.h"
@@ -40,17 +41,20 @@ TEST_F(InstallRunTest, CompleteLinesAsTheSetupProgramReceivesThem) {
   const std::string scratch = Narrow(scratch_.Path());
 
   settings_.command_line = L"\"D:\\Dl\\install.exe\" --system-level";
-  ExitOutcome outcome = InvokeSetup(settings_, archive_path_, setup_path_, true, setup_hold_);
+  ExitOutcome outcome =
+      InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, true, setup_hold_);
   EXPECT_EQ(outcome.exit_code, 0u);
   EXPECT_EQ(outcome.windows_error, 0u);
 
   settings_.command_line = L"D:\\Dl\\install.exe";
   settings_.previous_version = L"1.2.3.4";
-  outcome = InvokeSetup(settings_, archive_path_, setup_path_, false, setup_hold_);
+  outcome =
+      InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, false, setup_hold_);
   EXPECT_EQ(outcome.exit_code, 0u);
 
   settings_.previous_version = L"";
-  outcome = InvokeSetup(settings_, archive_path_, setup_path_, true, setup_hold_);
+  outcome =
+      InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, true, setup_hold_);
   EXPECT_EQ(outcome.exit_code, 0u);
 
   const std::vector<std::string> lines = Recorded();
@@ -66,7 +70,8 @@ TEST_F(InstallRunTest, CompleteLinesAsTheSetupProgramReceivesThem) {
 TEST_F(InstallRunTest, SetupExitCodeComesBackUnchanged) {
   EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"105");
   settings_.command_line = L"install.exe";
-  const ExitOutcome outcome = InvokeSetup(settings_, archive_path_, setup_path_, true, setup_hold_);
+  const ExitOutcome outcome =
+      InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, true, setup_hold_);
   EXPECT_EQ(outcome.exit_code, 105u) << "a setup program's 105 reads like a line that did not fit";
   EXPECT_EQ(outcome.windows_error, 0u);
 }
@@ -74,7 +79,8 @@ TEST_F(InstallRunTest, SetupExitCodeComesBackUnchanged) {
 TEST_F(InstallRunTest, ArgumentsThatDoNotFitAreDroppedAndTheRunStillHappens) {
   const std::wstring command_line = L"install.exe --system-level " + std::wstring(1000, L'x');
   settings_.command_line = command_line.c_str();
-  const ExitOutcome outcome = InvokeSetup(settings_, archive_path_, setup_path_, true, setup_hold_);
+  const ExitOutcome outcome =
+      InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, true, setup_hold_);
   EXPECT_EQ(outcome.exit_code, 0u);
   const std::vector<std::string> lines = Recorded();
   ASSERT_EQ(lines.size(), 1u);
@@ -86,7 +92,8 @@ TEST_F(InstallRunTest, FixedPieceThatDoesNotFitGives105AndStartsNothing) {
   const std::wstring previous_version(1000, L'9');
   settings_.command_line = L"install.exe";
   settings_.previous_version = previous_version.c_str();
-  const ExitOutcome outcome = InvokeSetup(settings_, archive_path_, setup_path_, true, setup_hold_);
+  const ExitOutcome outcome =
+      InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, true, setup_hold_);
   EXPECT_EQ(outcome.exit_code, EXIT_COMMAND_LINE_TOO_LONG);
   EXPECT_EQ(outcome.windows_error, 0u);
   EXPECT_FALSE(PathExists(record_)) << "the setup program must not have run";

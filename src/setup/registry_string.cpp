@@ -1,4 +1,4 @@
-#include "driver/product_registry.h"
+#include "setup/registry_string.h"
 
 LSTATUS ReadKeyStringValue(HKEY key, const wchar_t* value_name, wchar_t* buffer, uint64_t capacity) noexcept {
   DWORD type = 0;

@@ -1,12 +1,10 @@
-// The product's registry key and the one way a string value is read from the registry: the same
-// size and termination rules for the clean-up switch and for the installed setup program's path.
+// The one way a string value is read from the registry: the same size and termination rules for
+// the clean-up switch and for the installed setup program's path.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
-
-inline constexpr wchar_t kProductKey[] = L"Software\\Zarvelo";
 
 // A REG_SZ value of an open key into buffer (capacity in units, terminator included), terminated
 // on 0. Otherwise the reason it was refused: the query's own status, ERROR_NOT_SUPPORTED for
