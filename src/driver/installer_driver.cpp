@@ -45,9 +45,8 @@ ExitOutcome ApplySetupPatch(const LaunchSettings& settings, PathBuffer& setup_pa
     if (BuildPatchCommandLine(installed_setup_path.units, setup_path.units, new_setup_path.units, settings.command_line,
                               patch_command_line)) {
       UniqueFileHandle installed_setup_not_held;
-      patch_outcome =
-          LaunchAndWait(installed_setup_path.units, patch_command_line.units, EXIT_PATCH_RUN_FILE_NOT_FOUND,
-                        EXIT_PATCH_RUN_PATH_NOT_FOUND, EXIT_PATCH_RUN_START_FAILED, installed_setup_not_held);
+      patch_outcome = LaunchAndWait(installed_setup_path.units, patch_command_line.units, kPatchRunStartFailures,
+                                    installed_setup_not_held);
       if (patch_outcome.exit_code == EXIT_OK) {
         patch_outcome = HoldProgramFile(new_setup_path.units, EXIT_SETUP_RUN_START_FAILED, new_setup_hold);
       }
@@ -71,35 +70,33 @@ ExitOutcome RunStages(HMODULE module, const LaunchSettings& settings) noexcept {
 
   PathBuffer scratch_directory;
   UniqueFileHandle directory_guard;
-  ExitOutcome outcome{EXIT_OK, 0};
-  if (!MakeScratchDirectory(executable_directory.units, scratch_directory, directory_guard, outcome)) return outcome;
+  ExitOutcome outcome = MakeScratchDirectory(executable_directory.units, scratch_directory, directory_guard);
+  if (outcome.exit_code != EXIT_OK) return outcome;
 
-  PathBuffer archive_path;
-  ResourceTypeBuffer archive_type;
-  PathBuffer setup_path;
-  ResourceTypeBuffer setup_type;
+  ExtractedPayload payload;
   // Keeps the setup program from being replaced between the moment it is complete and its start.
   UniqueFileHandle setup_hold;
-  outcome = ExtractPayloadResources(module, scratch_directory, setup_path, setup_type, archive_path, archive_type);
+  outcome = ExtractPayloadResources(module, scratch_directory, payload);
 
-  if (outcome.exit_code == EXIT_OK && SetupFormOfType(setup_type) == SetupForm::kPatch) {
+  if (outcome.exit_code == EXIT_OK && SetupFormOfType(payload.setup_type) == SetupForm::kPatch) {
     // The one way out without trim and clean-up: a new setup path that does not fit ends the run at
     // once, with what was unpacked left in place.
     PathBuffer new_setup_path;
     if (!BoundedJoin(new_setup_path, scratch_directory.units, kSetupProgramName<wchar_t>.Get()))
       return {EXIT_PATH_TOO_LONG, 0};
-    outcome = ApplySetupPatch(settings, setup_path, new_setup_path, setup_hold);
+    outcome = ApplySetupPatch(settings, payload.setup_path, new_setup_path, setup_hold);
   } else if (outcome.exit_code == EXIT_OK) {
-    outcome = HoldProgramFile(setup_path.units, EXIT_SETUP_RUN_START_FAILED, setup_hold);
+    outcome = HoldProgramFile(payload.setup_path.units, EXIT_SETUP_RUN_START_FAILED, setup_hold);
   }
 
   TrimWorkingSet();
   if (outcome.exit_code == EXIT_OK) {
-    outcome = InvokeSetup(settings.command_line, settings.previous_version, archive_path, setup_path,
-                          IsCompressedArchive(archive_type), setup_hold);
+    outcome = InvokeSetup(settings.command_line, settings.previous_version, payload.archive_path, payload.setup_path,
+                          IsCompressedArchive(payload.archive_type), setup_hold);
   }
   setup_hold.Reset();  // a program that never started is still held, and the hold would block its removal
-  if (settings.cleanup_enabled) RemoveExtractedFiles(archive_path, setup_path, scratch_directory, directory_guard);
+  if (settings.cleanup_enabled)
+    RemoveExtractedFiles(payload.archive_path, payload.setup_path, scratch_directory, directory_guard);
   return outcome;
 }
 

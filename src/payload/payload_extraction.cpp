@@ -67,9 +67,12 @@ bool PayloadResourceCollector::Take(const wchar_t* name, const MemoryBlock& bloc
   return true;
 }
 
-ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory, PathBuffer& setup_path,
-                                    ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
-                                    ResourceTypeBuffer& archive_type) noexcept {
+ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory,
+                                    ExtractedPayload& extracted) noexcept {
+  PathBuffer& archive_path = extracted.archive_path;
+  ResourceTypeBuffer& archive_type = extracted.archive_type;
+  PathBuffer& setup_path = extracted.setup_path;
+  ResourceTypeBuffer& setup_type = extracted.setup_type;
   FoundPayload found;
   PayloadResourceCollector collector(found);
 

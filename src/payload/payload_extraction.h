@@ -43,6 +43,15 @@ class PayloadResourceCollector final : public ResourceVisitor {
   FoundPayload& found_;
 };
 
-ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory, PathBuffer& setup_path,
-                                    ResourceTypeBuffer& setup_type, PathBuffer& archive_path,
-                                    ResourceTypeBuffer& archive_type) noexcept;
+// Where extraction put the two files and the types their resources had. A path is set once its file
+// was attempted, so the clean-up removes exactly what a run may have left; a "BL" setup path names
+// the expanded "setup.exe", a "B7" one the patch file.
+struct ExtractedPayload {
+  PathBuffer archive_path;
+  ResourceTypeBuffer archive_type;
+  PathBuffer setup_path;
+  ResourceTypeBuffer setup_type;
+};
+
+ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_directory,
+                                    ExtractedPayload& extracted) noexcept;

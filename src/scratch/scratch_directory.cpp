@@ -64,22 +64,19 @@ bool BuildScratchSecurity(const wchar_t* directory, UniqueLocalMemory& descripto
 
 }  // namespace
 
-bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
-                          UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept {
-  outcome = {EXIT_PATH_TOO_LONG, 0};
-  if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return false;
+ExitOutcome MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
+                                 UniqueFileHandle& directory_guard) noexcept {
+  if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return {EXIT_PATH_TOO_LONG, 0};
   const uint64_t name_start = BoundedLength(scratch_directory);
-  if (PathBuffer::capacity - name_start < kNameTailUnits) return false;
+  if (PathBuffer::capacity - name_start < kNameTailUnits) return {EXIT_PATH_TOO_LONG, 0};
 
   UniqueLocalMemory descriptor;
   if (!BuildScratchSecurity(executable_directory, descriptor)) {
-    outcome = {EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED, GetLastError()};
-    return false;
+    return {EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED, GetLastError()};
   }
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.Get(), FALSE};
 
   // A taken name, or any other refusal, costs one try; each try draws a new name.
-  outcome = {EXIT_SCRATCH_DIRECTORY_FAILED, 0};
   for (int attempt = 0; attempt < kCreateTries; ++attempt) {
     unsigned char random[4] = {0, 0, 0, 0};  // a failing random source still gives a defined name
     SystemFunction036(random, sizeof(random));
@@ -95,8 +92,7 @@ bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scrat
       continue;
     }
     static_cast<void>(BoundedAppend(scratch_directory, L"\\"));
-    outcome = {EXIT_OK, 0};
-    break;
+    return {EXIT_OK, 0};
   }
-  return outcome.exit_code == EXIT_OK;
+  return {EXIT_SCRATCH_DIRECTORY_FAILED, 0};
 }

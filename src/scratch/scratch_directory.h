@@ -12,5 +12,5 @@
 // executable_directory ends with a backslash; on success scratch_directory does too, and
 // directory_guard holds the new directory open so that nobody can rename or delete it, and so put a
 // directory of their own in its place, while the run uses it. Close the guard before removing it.
-[[nodiscard]] bool MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
-                                        UniqueFileHandle& directory_guard, ExitOutcome& outcome) noexcept;
+ExitOutcome MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
+                                 UniqueFileHandle& directory_guard) noexcept;

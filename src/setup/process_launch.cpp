@@ -47,9 +47,8 @@ ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
   return IsHeldByAnother(error) ? ExitOutcome{code_if_held, error} : ExitOutcome{EXIT_OK, 0};
 }
 
-ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line, uint32_t code_if_file_not_found,
-                          uint32_t code_if_path_not_found, uint32_t code_otherwise,
-                          UniqueFileHandle& program_hold) noexcept {
+ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line,
+                          const StartFailureCodes& start_failures, UniqueFileHandle& program_hold) noexcept {
   UniqueProcessInformation started;
   const DWORD error = TryWhileHeld([&] { return StartProgram(application_path, command_line, started); });
   program_hold.Reset();
@@ -58,9 +57,9 @@ ExitOutcome LaunchAndWait(const wchar_t* application_path, wchar_t* command_line
   if (error != ERROR_SUCCESS) {
     // The attributes tell a missing program file from one that exists but did not start.
     const DWORD attributes = GetFileAttributesW(application_path);
-    if (error == ERROR_FILE_NOT_FOUND) return {code_if_file_not_found, attributes};
-    if (error == ERROR_PATH_NOT_FOUND) return {code_if_path_not_found, attributes};
-    return {code_otherwise, error};
+    if (error == ERROR_FILE_NOT_FOUND) return {start_failures.file_not_found, attributes};
+    if (error == ERROR_PATH_NOT_FOUND) return {start_failures.path_not_found, attributes};
+    return {start_failures.otherwise, error};
   }
   if (WaitForSingleObject(started.process.Get(), INFINITE) != WAIT_OBJECT_0) return {EXIT_WAIT_FAILED, GetLastError()};
   DWORD exit_code = 0;
@@ -77,6 +76,5 @@ ExitOutcome InvokeSetup(const wchar_t* command_line, const wchar_t* previous_ver
                                install_command_line)) {
     return {EXIT_COMMAND_LINE_TOO_LONG, 0};
   }
-  return LaunchAndWait(program.units, install_command_line.units, EXIT_SETUP_RUN_FILE_NOT_FOUND,
-                       EXIT_SETUP_RUN_PATH_NOT_FOUND, EXIT_SETUP_RUN_START_FAILED, setup_hold);
+  return LaunchAndWait(program.units, install_command_line.units, kInstallRunStartFailures, setup_hold);
 }

@@ -61,18 +61,14 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   TemporaryDirectory scratch(L"packaged");
   PathBuffer scratch_path;
   ASSERT_TRUE(BoundedCopy(scratch_path, scratch.Path().c_str()));
-  PathBuffer setup_path;
-  ResourceTypeBuffer setup_type;
-  PathBuffer archive_path;
-  ResourceTypeBuffer archive_type;
-  const ExitOutcome outcome =
-      ExtractPayloadResources(module.get(), scratch_path, setup_path, setup_type, archive_path, archive_type);
+  ExtractedPayload extracted;
+  const ExitOutcome outcome = ExtractPayloadResources(module.get(), scratch_path, extracted);
   EXPECT_EQ(outcome.exit_code, 0u);
   EXPECT_EQ(outcome.windows_error, 0u);
-  EXPECT_EQ(std::wstring(archive_type.units), c.archive_type);
-  EXPECT_EQ(std::wstring(setup_type.units), c.setup_type);
+  EXPECT_EQ(std::wstring(extracted.archive_type.units), c.archive_type);
+  EXPECT_EQ(std::wstring(extracted.setup_type.units), c.setup_type);
   EXPECT_EQ(ListDirectory(scratch.Path()), c.extracted);
-  EXPECT_EQ(ReadFileBytes(setup_path.units), PayloadFixture(L"setup.bin"));
+  EXPECT_EQ(ReadFileBytes(extracted.setup_path.units), PayloadFixture(L"setup.bin"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,

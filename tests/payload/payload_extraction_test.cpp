@@ -99,15 +99,12 @@ struct ExtractionCase {
 struct ExtractionRun {
   ExtractionRun(HMODULE module, const std::wstring& scratch_text) {
     created = CreateDirectoryW(scratch_text.c_str(), nullptr) && BoundedCopy(scratch, scratch_text.c_str());
-    if (created) outcome = ExtractPayloadResources(module, scratch, setup_path, setup_type, archive_path, archive_type);
+    if (created) outcome = ExtractPayloadResources(module, scratch, extracted);
   }
 
   bool created = false;
   PathBuffer scratch;
-  PathBuffer setup_path;
-  ResourceTypeBuffer setup_type;
-  PathBuffer archive_path;
-  ResourceTypeBuffer archive_type;
+  ExtractedPayload extracted;
   ExitOutcome outcome{~0u, ~0u};
 };
 
@@ -126,11 +123,11 @@ TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
 
   EXPECT_EQ(run.outcome.exit_code, c.exit_code);
   EXPECT_EQ(run.outcome.windows_error, c.windows_error);
-  EXPECT_EQ(std::wstring(run.archive_type.units), c.archive_type);
-  EXPECT_EQ(std::wstring(run.setup_type.units), c.setup_type);
+  EXPECT_EQ(std::wstring(run.extracted.archive_type.units), c.archive_type);
+  EXPECT_EQ(std::wstring(run.extracted.setup_type.units), c.setup_type);
   auto expected_path = [&](const wchar_t* name) { return name == nullptr ? std::wstring() : scratch_text + name; };
-  EXPECT_EQ(std::wstring(run.archive_path.units), expected_path(c.archive_path_name));
-  EXPECT_EQ(std::wstring(run.setup_path.units), expected_path(c.setup_path_name));
+  EXPECT_EQ(std::wstring(run.extracted.archive_path.units), expected_path(c.archive_path_name));
+  EXPECT_EQ(std::wstring(run.extracted.setup_path.units), expected_path(c.setup_path_name));
 
   EXPECT_EQ(ListDirectory(parent.Path()), Names{L"QV_00000.tmp"});
   Names expected_names;

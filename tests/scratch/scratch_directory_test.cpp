@@ -189,9 +189,8 @@ TEST_F(ScratchDirectoryTest, NamesAreFiveUpperCaseHexDigitsDrawnAfreshOnEveryRun
   std::set<wchar_t> digits_seen[5];
   for (int run = 0; run < kRuns; ++run) {
     PathBuffer scratch;
-    ExitOutcome outcome{1, 1};
-    ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
-    EXPECT_EQ(outcome.exit_code, EXIT_OK);
+    const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
+    ASSERT_EQ(outcome.exit_code, EXIT_OK);
     EXPECT_EQ(outcome.windows_error, 0u);
 
     const std::wstring path = scratch.units;
@@ -216,8 +215,8 @@ TEST_F(ScratchDirectoryTest, NamesAreFiveUpperCaseHexDigitsDrawnAfreshOnEveryRun
 // own in its place; listing it and working with the files in it goes on as usual.
 TEST_F(ScratchDirectoryTest, GuardRefusesRenameAndDeleteOfTheDirectoryUntilClosed) {
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
+  ASSERT_EQ(outcome.exit_code, EXIT_OK);
   ASSERT_TRUE(guard_.IsValid());
   std::wstring directory = scratch.units;
   directory.pop_back();
@@ -247,8 +246,8 @@ class ScratchNameTest : public ScratchDirectoryTest, public testing::WithParamIn
 TEST_P(ScratchNameTest, DigitsComeFromTheFirstTwoAndAHalfBytesInOrder) {
   ImportRedirect random("advapi32.dll", "SystemFunction036", reinterpret_cast<const void*>(GetParam().random));
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
+  ASSERT_EQ(outcome.exit_code, EXIT_OK);
   EXPECT_EQ(std::wstring(scratch.units), root_.Path() + GetParam().directory_name + L"\\");
   EXPECT_TRUE(PathExists(root_.Path() + GetParam().directory_name));
 }
@@ -275,8 +274,8 @@ TEST_P(ScratchLengthTest, ExecutableDirectoryOfAtMost246UnitsFits) {
   }
 
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  EXPECT_EQ(MakeScratchDirectory(directory.c_str(), scratch, guard_, outcome), c.created);
+  const ExitOutcome outcome = MakeScratchDirectory(directory.c_str(), scratch, guard_);
+  EXPECT_EQ(outcome.exit_code == EXIT_OK, c.created);
   if (c.created) {
     EXPECT_EQ(outcome.exit_code, EXIT_OK);
     EXPECT_EQ(BoundedLength(scratch), 259u);
@@ -301,8 +300,7 @@ TEST_F(ScratchDirectoryTest, TenRefusedTriesEachWithANewNameEndIn109) {
   ImportRedirect create("kernel32.dll", "CreateDirectoryW", reinterpret_cast<const void*>(&RefusingCreateDirectory));
   ImportRedirect random("advapi32.dll", "SystemFunction036", reinterpret_cast<const void*>(&CountingRandom));
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  EXPECT_FALSE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
   EXPECT_EQ(outcome.exit_code, EXIT_SCRATCH_DIRECTORY_FAILED);
   EXPECT_EQ(outcome.windows_error, 0u) << "the last refusal's error is not carried";
 
@@ -321,8 +319,8 @@ TEST_F(ScratchDirectoryTest, DescriptorIsProtectedAndAdmitsOnlyAdministratorsSys
   ImportRedirect create("kernel32.dll", "CreateDirectoryW", reinterpret_cast<const void*>(&RecordingCreateDirectory));
   real_create_directory = create.Original<decltype(&CreateDirectoryW)>();
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
+  ASSERT_EQ(outcome.exit_code, EXIT_OK);
 
   ASSERT_EQ(observed.directory_had_attributes, std::vector<bool>{true});
   EXPECT_EQ(observed.attributes.nLength, 24u);
@@ -349,8 +347,8 @@ TEST_P(ScratchVolumeTest, NoPersistentAclsMeansNoDescriptorAndNoSidLookup) {
   real_create_directory = create.Original<decltype(&CreateDirectoryW)>();
 
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  ASSERT_TRUE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
+  ASSERT_EQ(outcome.exit_code, EXIT_OK);
   EXPECT_EQ(observed.directory_had_attributes, std::vector<bool>{false});
   EXPECT_EQ(observed.token_opens, 0);
   EXPECT_TRUE(PathExists(scratch.units));
@@ -392,8 +390,7 @@ TEST_P(ScratchSecurityFailureTest, EndsIn117WithTheErrorAndCreatesNothing) {
   real_create_directory = create.Original<decltype(&CreateDirectoryW)>();
 
   PathBuffer scratch;
-  ExitOutcome outcome{1, 1};
-  EXPECT_FALSE(MakeScratchDirectory(root_.Path().c_str(), scratch, guard_, outcome));
+  const ExitOutcome outcome = MakeScratchDirectory(root_.Path().c_str(), scratch, guard_);
   EXPECT_EQ(outcome.exit_code, EXIT_SCRATCH_DIRECTORY_ACCESS_FAILED);
   if (c.injected_error != 0) {
     EXPECT_EQ(outcome.windows_error, c.injected_error);

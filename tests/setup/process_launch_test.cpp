@@ -20,11 +20,12 @@ namespace {
 constexpr uint32_t kFileNotFound = 201;
 constexpr uint32_t kPathNotFound = 202;
 constexpr uint32_t kOtherwise = 203;
+constexpr StartFailureCodes kStartFailures{kFileNotFound, kPathNotFound, kOtherwise};
 
 ExitOutcome Launch(const std::wstring& program, UniqueFileHandle& hold) {
   CommandLineBuffer line;
   EXPECT_TRUE(BoundedCopy(line, (L"\"" + program + L"\"").c_str()));
-  return LaunchAndWait(program.c_str(), line.units, kFileNotFound, kPathNotFound, kOtherwise, hold);
+  return LaunchAndWait(program.c_str(), line.units, kStartFailures, hold);
 }
 
 ExitOutcome Launch(const std::wstring& program) {
@@ -58,7 +59,7 @@ TEST(LaunchAndWaitTest, ChildGetsTheCommandLineTheEnvironmentAndTheCurrentDirect
   CommandLineBuffer line;
   ASSERT_TRUE(BoundedCopy(line, L"\"Z:\\nowhere\\other.exe\" --a=\"b c\""));
   UniqueFileHandle no_hold;
-  const ExitOutcome outcome = LaunchAndWait(SampleSetup().c_str(), line.units, 1, 2, 3, no_hold);
+  const ExitOutcome outcome = LaunchAndWait(SampleSetup().c_str(), line.units, kStartFailures, no_hold);
   EXPECT_EQ(outcome.exit_code, 0u);
 
   wchar_t directory[MAX_PATH] = {};
