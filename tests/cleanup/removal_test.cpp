@@ -297,7 +297,7 @@ TEST(RemoveExtractedFilesTest, EveryOpenTakesAReparsePointAsItself) {
   EXPECT_TRUE(opened_with(FILE_WRITE_ATTRIBUTES)) << "the read-only bit is cleared through an open of its own";
   constexpr DWORD kFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
   for (const FileOpen& open : file_opens) {
-    EXPECT_EQ(open.flags & kFlags, kFlags) << "open with access " << std::hex << open.access;
+    EXPECT_EQ(open.flags & kFlags, kFlags) << "open with access 0x" << std::hex << open.access;
   }
 }
 
