@@ -110,4 +110,7 @@ function(add_bootstrap_installer target)
     COMMENT "Packing ${target} with drelix-pack"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${output})
+  # The tests check every installer the build packs (tests/packaging/CMakeLists.txt).
+  set_property(TARGET ${target} PROPERTY BOOTSTRAP_INSTALLER_FILE ${output})
+  set_property(GLOBAL APPEND PROPERTY BOOTSTRAP_INSTALLER_TARGETS ${target})
 endfunction()

@@ -47,6 +47,21 @@ Bytes RawData(const Bytes& file, const SectionHeader& section, std::uint32_t siz
   return Bytes(file.begin() + section.pointer_to_raw_data, file.begin() + section.pointer_to_raw_data + size);
 }
 
+// The header checksum computed apart from the tool's code, the textbook way: the file's 16-bit
+// little-endian words, with the checksum field counted as zero, added with the carry folded back
+// after every word, plus the file's length.
+std::uint32_t IndependentChecksum(Bytes file) {
+  const PeImage image = ReadImage(file);
+  std::fill_n(file.begin() + image.optional_header_offset + kOptionalCheckSumOffset, 4, 0);
+  std::uint32_t sum = 0;
+  for (std::size_t offset = 0; offset < file.size(); offset += 2) {
+    sum += file[offset];
+    if (offset + 1 < file.size()) sum += std::uint32_t{file[offset + 1]} << 8;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return sum + static_cast<std::uint32_t>(file.size());
+}
+
 class PackedImageTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -79,6 +94,10 @@ class PackedImageTest : public testing::Test {
     const int code = Pack(options, {}, errors);
     message = errors.str();
     output = std::filesystem::exists(options.output) ? ReadBytes(options.output) : Bytes{};
+    // Every installer packed here must carry the checksum computed apart from the tool's code.
+    if (!output.empty()) {
+      EXPECT_EQ(ReadImage(output).check_sum, IndependentChecksum(output)) << "header checksum";
+    }
     return code;
   }
 
@@ -174,12 +193,6 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
   EXPECT_EQ(output.size(), std::uint64_t{relocations.pointer_to_raw_data} + relocations.size_of_raw_data);
   EXPECT_EQ(ReadUint32(&output[image.coff_header_offset + kCoffTimeDateStampOffset]), 0u);
 
-  Bytes zeroed = output;
-  WriteUint32(&zeroed[image.optional_header_offset + kOptionalCheckSumOffset], 0);
-  ImageChecksum checksum;
-  checksum.Update(zeroed.data(), zeroed.size());
-  EXPECT_EQ(image.check_sum, checksum.Finish(zeroed.size()));
-
   // The archive is readable through its resource entry, and packing again gives the same bytes.
   MemoryByteSource source(output);
   std::vector<ResourceEntry> entries;
@@ -249,20 +262,59 @@ TEST_F(PackedImageTest, ResourceTreeIsSortedNamesFirstThenIds) {
   EXPECT_EQ(error, "two resources are both #3/#1 language 1033");
 }
 
-TEST_F(PackedImageTest, ResourceSectionLastOrMissingStaysSound) {
-  // Without its relocations the stub's resource section is its last section.
+// A stub whose resource section is its last section (its relocations dropped), or that has none
+// (both dropped): the new resource section is then the last one, counted in NumberOfSections,
+// and holds the payload. Either way the image ends up with the stub's sections but the relocations.
+class ResourceSectionLastOrMissingTest : public PackedImageTest, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(ResourceSectionLastOrMissingTest, StaysSound) {
+  const std::size_t dropped_sections = GetParam();
   Bytes stub = stub_;
   const PeImage original = ReadImage(stub);
-  WriteUint16(&stub[original.coff_header_offset + 2], static_cast<std::uint16_t>(original.sections.size() - 1));
-  WriteUint32(&stub[original.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kBaseRelocationDirectory], 0);
+  const std::size_t kept = original.sections.size() - dropped_sections;
+  ASSERT_EQ(original.sections[original.sections.size() - 2].name, ".rsrc");
+  ASSERT_EQ(original.sections.back().name, ".reloc");
+  WriteUint16(&stub[original.coff_header_offset + 2], static_cast<std::uint16_t>(kept));
+  std::fill_n(stub.begin() + original.section_table_offset + kSectionHeaderSize * kept,
+              kSectionHeaderSize * dropped_sections, 0);
+  const auto clear_directory = [&](std::size_t index) {
+    std::fill_n(stub.begin() + original.optional_header_offset + kOptionalDataDirectoryOffset + 8 * index, 8, 0);
+  };
+  clear_directory(kBaseRelocationDirectory);
+  if (dropped_sections == 2) clear_directory(kResourceDirectory);
+
   std::string message;
   Bytes output;
-  ASSERT_EQ(PackWith(stub, Bytes(5000, 'a'), message, output), 0) << message;
+  const Bytes archive(5000, 'a');
+  ASSERT_EQ(PackWith(stub, archive, message, output), 0) << message;
   const PeImage image = ReadImage(output);
-  EXPECT_EQ(image.sections.back().name, ".rsrc");
-  EXPECT_EQ(output.size(),
-            std::uint64_t{image.sections.back().pointer_to_raw_data} + image.sections.back().size_of_raw_data);
+  ASSERT_EQ(image.sections.size(), original.sections.size() - 1);
+  for (std::size_t index = 0; index + 1 < image.sections.size(); ++index) {
+    EXPECT_EQ(image.sections[index].name, original.sections[index].name);
+  }
+  const SectionHeader& resources = image.sections.back();
+  EXPECT_EQ(resources.name, ".rsrc");
+  EXPECT_EQ(output.size(), std::uint64_t{resources.pointer_to_raw_data} + resources.size_of_raw_data);
+  EXPECT_EQ(image.directories[kResourceDirectory].virtual_address, resources.virtual_address);
+  EXPECT_EQ(image.size_of_image, (resources.virtual_address + resources.virtual_size + 0xFFF) / 0x1000 * 0x1000);
+  MemoryByteSource source(output);
+  std::vector<ResourceEntry> entries;
+  std::string error;
+  ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
+  const auto found = std::find_if(entries.begin(), entries.end(),
+                                  [](const ResourceEntry& entry) { return entry.type == ResourceKey::Name(u"B7"); });
+  ASSERT_NE(found, entries.end());
+  std::uint64_t offset = 0;
+  ASSERT_TRUE(image.FileOffsetOf(found->data_rva, found->size, offset));
+  EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(offset),
+                  output.begin() + static_cast<std::ptrdiff_t>(offset + found->size)),
+            archive);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stubs, ResourceSectionLastOrMissingTest, testing::Values(std::size_t{1}, std::size_t{2}),
+                         [](const testing::TestParamInfo<std::size_t>& info) {
+                           return std::string(info.param == 1 ? "ResourceSectionLast" : "ResourceSectionMissing");
+                         });
 
 struct RefusedStub {
   const char* name;

@@ -7,9 +7,12 @@
 // denied), so a second successful mark in a row counts as a try: the loop stays bounded on both.
 // Symbolic links and junctions cannot be made under Wine (CreateSymbolicLinkW creates nothing, a
 // junction's reparse point is refused), so the removal of a link as itself is not proven here; a
-// Linux symlink is no stand-in, since deleting through one under Wine removes its target.
+// Linux symlink is no stand-in, since deleting through one under Wine removes its target. What is
+// proven is the flag that makes Windows do it: every open of the clean-up, seen through a
+// redirected CreateFileW, asks for the reparse point itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -244,6 +247,58 @@ TEST(RemoveExtractedFilesTest, RemovesBothFilesThenClosesTheGuardThenRemovesTheD
   EXPECT_FALSE(guard.IsValid());
   EXPECT_TRUE(pauses.lengths.empty()) << "the directory must be empty and unguarded by its turn";
   EXPECT_TRUE(ListDirectory(directory.Path()).empty());
+}
+
+// The access and flags of every CreateFileW call while the record is kept.
+struct FileOpen {
+  DWORD access;
+  DWORD flags;
+};
+std::vector<FileOpen> file_opens;
+decltype(&CreateFileW) real_create_file = nullptr;
+
+HANDLE WINAPI RecordingCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE template_file) {
+  file_opens.push_back({access, flags});
+  return real_create_file(path, access, share, security, disposition, flags, template_file);
+}
+
+// Without FILE_FLAG_OPEN_REPARSE_POINT, Windows would open what a junction or link planted in the
+// scratch directory points at, and the delete disposition would remove that instead of the link.
+// The opens to mark, to prove a path gone and to clear a read-only bit all must ask for the
+// reparse point itself (and backup semantics, which opens the directory).
+TEST(RemoveExtractedFilesTest, EveryOpenTakesAReparsePointAsItself) {
+  TemporaryDirectory directory(L"removal");
+  PathBuffer scratch;
+  ASSERT_TRUE(BoundedCopy(scratch, EmptyDirectory(directory.Path()).c_str()));
+  PathBuffer archive;
+  ASSERT_TRUE(BoundedJoin(archive, scratch.units, L"archive.7z"));
+  PathBuffer setup;
+  ASSERT_TRUE(BoundedJoin(setup, scratch.units, L"setup.exe"));
+  ASSERT_TRUE(WriteFileBytes(archive.units, "archive"));
+  ASSERT_TRUE(WriteFileBytes(setup.units, "setup"));
+  ASSERT_TRUE(SetFileAttributesW(setup.units, FILE_ATTRIBUTE_READONLY));
+  UniqueFileHandle guard = GuardOf(scratch.units);
+  ASSERT_TRUE(guard.IsValid());
+
+  file_opens.clear();
+  {
+    ImportRedirect open("kernel32.dll", "CreateFileW", reinterpret_cast<const void*>(&RecordingCreateFile));
+    real_create_file = open.Original<decltype(&CreateFileW)>();
+    PauseCounter counter;
+    RemoveExtractedFiles(archive, setup, scratch, guard);
+  }
+  EXPECT_TRUE(ListDirectory(directory.Path()).empty());
+  const auto opened_with = [](DWORD access) {
+    return std::any_of(file_opens.begin(), file_opens.end(),
+                       [access](const FileOpen& open) { return (open.access & access) == access; });
+  };
+  EXPECT_TRUE(opened_with(DELETE));
+  EXPECT_TRUE(opened_with(FILE_WRITE_ATTRIBUTES)) << "the read-only bit is cleared through an open of its own";
+  constexpr DWORD kFlags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
+  for (const FileOpen& open : file_opens) {
+    EXPECT_EQ(open.flags & kFlags, kFlags) << "open with access 0x" << std::hex << open.access;
+  }
 }
 
 TEST(RemoveExtractedFilesTest, EmptyFilePathsLeaveOnlyTheDirectoryToRemove) {

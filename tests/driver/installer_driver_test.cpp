@@ -212,9 +212,13 @@ TEST_F(InstallerDriverTest, EntryRestrictsLibrarySearchToTheSystemDirectoryFirst
 
 // Runs of real installers' payloads in this process, with the installer's own path made to point
 // into a directory of the test's: the working set must be trimmed once, after the payload is out
-// and any patch run is over, and before the setup program starts.
+// and any patch run is over, and before the setup program starts. The program the run unpacked
+// must stay held until the start has returned: an open for writing made from inside the start,
+// as a scanner or another process would make it just then, must meet a sharing violation.
 std::vector<std::wstring> g_run_events;
 ImportRedirect* g_start_redirect = nullptr;
+std::wstring g_run_directory;
+std::vector<DWORD> g_unpacked_program_write_errors;
 
 BOOL WINAPI RecordingSetProcessWorkingSetSize(HANDLE, SIZE_T, SIZE_T) {
   g_run_events.push_back(L"trim");
@@ -226,6 +230,13 @@ BOOL WINAPI RecordingCreateProcessW(LPCWSTR application, LPWSTR command_line, LP
                                     LPCWSTR directory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
   const std::wstring name = application;
   g_run_events.push_back(L"start " + name.substr(name.rfind(L'\\') + 1));
+  if (name.rfind(g_run_directory, 0) == 0) {
+    const HANDLE writer =
+        CreateFileW(application, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_unpacked_program_write_errors.push_back(writer == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  }
   return g_start_redirect->Original<decltype(&CreateProcessW)>()(application, command_line, process, thread, inherit,
                                                                  flags, environment, directory, startup, information);
 }
@@ -241,6 +252,8 @@ class FixtureRunTest : public InstallerDriverTest {
     g_module_path_error = 0;
     g_command_line = L"installer.exe";
     g_run_events.clear();
+    g_run_directory = home_.Path();
+    g_unpacked_program_write_errors.clear();
     ImportRedirect module_path("kernel32.dll", "GetModuleFileNameW",
                                reinterpret_cast<const void*>(&FakeGetModuleFileNameW));
     ImportRedirect command_line("kernel32.dll", "GetCommandLineW", reinterpret_cast<const void*>(&FakeGetCommandLineW));
@@ -261,21 +274,24 @@ class FixtureRunTest : public InstallerDriverTest {
   RegistryValueScope installed_setup_{HKEY_CURRENT_USER, L"Software\\Zarvelo", L"UninstallString", KEY_WOW64_32KEY};
 };
 
-TEST_F(FixtureRunTest, WorkingSetIsTrimmedOnceJustBeforeTheSetupProgramStarts) {
+TEST_F(FixtureRunTest, WorkingSetIsTrimmedOnceJustBeforeTheStillHeldSetupProgramStarts) {
   EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
   const ExitOutcome outcome = RunFixture(L"demo_installer.exe");
   EXPECT_EQ(outcome.exit_code, 0u) << outcome.windows_error;
   EXPECT_EQ(g_run_events, (std::vector<std::wstring>{L"trim", L"start setup.exe"}));
+  EXPECT_EQ(g_unpacked_program_write_errors, std::vector<DWORD>{ERROR_SHARING_VIOLATION});
   EXPECT_EQ(ListDirectory(home_.Path()), Names{});
 }
 
-TEST_F(FixtureRunTest, PatchPathTrimsOnceBetweenThePatchRunAndTheSetupProgram) {
+TEST_F(FixtureRunTest, PatchPathTrimsOnceBetweenThePatchRunAndTheStillHeldSetupProgram) {
   ASSERT_TRUE(CopyFileTo(ProgramDirectory() + L"sample_setup.exe", installed_ / L"setup.exe"));
   ASSERT_TRUE(installed_setup_.SetString(L"\"" + installed_ / L"setup.exe" + L"\""));
   EnvironmentVariableScope per_user_root(L"LOCALAPPDATA", (home_ / L"appdata").c_str());
   const ExitOutcome outcome = RunFixture(L"patch_installer.exe");
   EXPECT_EQ(outcome.exit_code, 0u) << outcome.windows_error;
   EXPECT_EQ(g_run_events, (std::vector<std::wstring>{L"start setup.exe", L"trim", L"start setup.exe"}));
+  // The patch run starts the installed program, outside the scratch directory; the new one is held.
+  EXPECT_EQ(g_unpacked_program_write_errors, std::vector<DWORD>{ERROR_SHARING_VIOLATION});
   EXPECT_EQ(ListDirectory(home_.Path()), Names{L"appdata"}) << "nothing of the run is left";
 }
 
