@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "conventions/exit_outcome.h"
 #include "support/child_process.h"
 #include "support/registry_value_scope.h"
 #include "support/test_files.h"
@@ -36,7 +37,7 @@ TEST_P(InstallerCleanupTest, FailedExtractionRemovesTheScratchDirectoryUnlessSwi
   ASSERT_TRUE(CopyFileTo(ProgramDirectory() + L"installer_stub.exe", installer));
   const ChildResult result = RunChild(installer, L"installer.exe");
   ASSERT_TRUE(result.started) << "start error " << result.start_error;
-  EXPECT_EQ(result.exit_code, 112u) << "no payload: extraction fails";
+  EXPECT_EQ(result.exit_code, EXIT_ARCHIVE_EXTRACTION_FAILED) << "no payload: extraction fails";
 
   std::vector<std::wstring> names = ListDirectory(directory);
   if (!c.scratch_directory_left) {

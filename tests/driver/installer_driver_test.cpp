@@ -41,10 +41,10 @@ TEST_F(InstallerDriverTest, RejectedSwitchEndsTheRunBeforeAnythingIsCreated) {
     const wchar_t* command_line;
     DWORD exit_code;
   } cases[] = {
-      {L"installer.exe --CLEANUP", 118},
-      {L"installer.exe /quiet --Drelix-Frame --system-level", 118},
+      {L"installer.exe --CLEANUP", EXIT_REJECTED_SWITCH},
+      {L"installer.exe /quiet --Drelix-Frame --system-level", EXIT_REJECTED_SWITCH},
       {L"--cleanup", 112},  // the program name is never a switch; no payload gives 112
-      {L"installer.exe --cleanup=1", 112},
+      {L"installer.exe --cleanup=1", EXIT_ARCHIVE_EXTRACTION_FAILED},
   };
   for (const auto& c : cases) {
     TemporaryDirectory directory(L"switch");
@@ -59,7 +59,8 @@ TEST_F(InstallerDriverTest, ExecutablePathOf259UnitsIsAccepted) {
   // A long file name keeps the directory short, so a scratch directory still fits beside it.
   const std::wstring name = std::wstring(259 - directory.Path().size() - 4, L'n') + L".exe";
   ASSERT_EQ((directory.Path() + name).size(), 259u);
-  EXPECT_EQ(RunStub(directory.Path(), name, L"installer.exe"), 112u) << "no payload, so extraction is reached";
+  EXPECT_EQ(RunStub(directory.Path(), name, L"installer.exe"), EXIT_ARCHIVE_EXTRACTION_FAILED)
+      << "no payload, so extraction is reached";
   EXPECT_EQ(ListDirectory(directory.Path()), Names{name});
 }
 
@@ -89,13 +90,13 @@ TEST_F(InstallerDriverTest, WorkingSetIsTrimmedOnceByARunThatReachesExtraction) 
   g_command_line = L"installer.exe --system-level";
   g_trim_calls = 0;
   ExitOutcome outcome = RunInstaller(GetModuleHandleW(nullptr));
-  EXPECT_EQ(outcome.exit_code, 112u);
+  EXPECT_EQ(outcome.exit_code, EXIT_ARCHIVE_EXTRACTION_FAILED);
   EXPECT_EQ(g_trim_calls, 1);
 
   g_command_line = L"installer.exe --drelix-frame";
   g_trim_calls = 0;
   outcome = RunInstaller(GetModuleHandleW(nullptr));
-  EXPECT_EQ(outcome.exit_code, 118u);
+  EXPECT_EQ(outcome.exit_code, EXIT_REJECTED_SWITCH);
   EXPECT_EQ(outcome.windows_error, 0u);
   EXPECT_EQ(g_trim_calls, 0);
   EXPECT_EQ(ScratchDirectoriesBesideUs(), before);
@@ -108,7 +109,7 @@ TEST_F(InstallerDriverTest, CommandLineThatCannotBeSplitEndsWith101AndItsError) 
   const Names before = ScratchDirectoriesBesideUs();
   g_trim_calls = 0;
   const ExitOutcome outcome = RunInstaller(GetModuleHandleW(nullptr));
-  EXPECT_EQ(outcome.exit_code, 101u);
+  EXPECT_EQ(outcome.exit_code, EXIT_SETTINGS_FAILED);
   EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_NOT_ENOUGH_MEMORY));
   EXPECT_EQ(g_trim_calls, 0);
   EXPECT_EQ(ScratchDirectoriesBesideUs(), before);
@@ -148,7 +149,7 @@ TEST_F(InstallerDriverTest, ExecutablePathThatCannotBeHadWholeEndsWith108AndNoth
     ImportRedirect module_path("kernel32.dll", "GetModuleFileNameW",
                                reinterpret_cast<const void*>(&FakeGetModuleFileNameW));
     const ExitOutcome outcome = RunInstaller(GetModuleHandleW(nullptr));
-    EXPECT_EQ(outcome.exit_code, 108u) << c.name;
+    EXPECT_EQ(outcome.exit_code, EXIT_PATH_TOO_LONG) << c.name;
     EXPECT_EQ(outcome.windows_error, c.windows_error) << c.name;
   }
   EXPECT_EQ(g_trim_calls, 0);

@@ -87,12 +87,12 @@ TEST(PayloadResourceCollectorTest, SecondOfAKindIsRefusedAndTheFirstKept) {
 struct ExtractionCase {
   const wchar_t* fixture;
   uint32_t exit_code;
-  uint32_t windows_error;
-  const wchar_t* archive_type;
-  const wchar_t* setup_type;
-  const wchar_t* archive_path_name;
-  const wchar_t* setup_path_name;
-  std::vector<std::pair<std::wstring, const wchar_t*>> files;
+  uint32_t windows_error = 0;
+  const wchar_t* archive_type = L"";
+  const wchar_t* setup_type = L"";
+  const wchar_t* archive_path_name = nullptr;
+  const wchar_t* setup_path_name = nullptr;
+  std::vector<std::pair<std::wstring, const wchar_t*>> files = {};
 };
 
 // One extraction into a scratch directory created at scratch_text, with every output kept.
@@ -141,63 +141,94 @@ TEST_P(ExtractPayloadResourcesTest, WritesExactlyWhatTheConventionSays) {
 const std::vector<std::pair<std::wstring, const wchar_t*>> kArchiveAndSetup = {{L"DRELIX.PACKED.7Z", L"archive.bin"},
                                                                                {L"setup.exe", L"setup.bin"}};
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, ExtractPayloadResourcesTest,
-    testing::Values(
-        // The cabinet is expanded into setup.exe and then deleted.
-        ExtractionCase{L"payload_standard.dll", 0, 0, L"B7", L"BL", L"DRELIX.PACKED.7Z", L"setup.exe",
-                       kArchiveAndSetup},
-        // A plain setup program is written as setup.exe whatever its name; an archive of another
-        // type is written unchanged.
-        ExtractionCase{L"payload_plain_setup.dll",
-                       0,
-                       0,
-                       L"BL",
-                       L"BN",
-                       L"DRELIX.DATA",
-                       L"setup.exe",
-                       {{L"DRELIX.DATA", L"archive.bin"}, {L"setup.exe", L"setup.bin"}}},
-        // A patch keeps its own name; the driver turns it into setup.exe later.
-        ExtractionCase{L"payload_patch_setup.dll",
-                       0,
-                       0,
-                       L"B7",
-                       L"B7",
-                       L"DRELIX.PACKED.7Z",
-                       L"SETUP.PATCH",
-                       {{L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"SETUP.PATCH", L"setup.bin"}}},
-        ExtractionCase{L"payload_integer_ids.dll", 0, 0, L"B7", L"BN", L"DRELIX.PACKED.7Z", L"setup.exe",
-                       kArchiveAndSetup},
-        // A failed pass decides the code by whether the archive was found in an earlier pass.
-        ExtractionCase{L"payload_truncated_prefix.dll", 115, ERROR_INVALID_DATA, L"B7", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_preceded_prefix.dll", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{
-            L"payload_second_archive_same_type.dll", 112, ERROR_TOO_MANY_NAMES, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{
-            L"payload_second_archive_later_type.dll", 115, ERROR_TOO_MANY_NAMES, L"B7", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_name_too_long.dll", 112, ERROR_FILENAME_EXCED_RANGE, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_unsafe_name.dll", 112, ERROR_INVALID_DATA, L"", L"", nullptr, nullptr, {}},
-        // Missing resources are found out before anything is written.
-        ExtractionCase{L"installer_stub.exe", 112, ERROR_FILE_NOT_FOUND, L"", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_archive_only.dll", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
-        ExtractionCase{L"payload_zero_length.dll", 115, ERROR_FILE_NOT_FOUND, L"B7", L"", nullptr, nullptr, {}},
-        // A 256-character name is a valid name, but the path to it does not fit: the path is left
-        // as the scratch directory and nothing is written.
-        ExtractionCase{L"payload_name_fills_path.dll", 108, 0, L"B7", L"BN", L"", nullptr, {}},
-        // The cabinet is written to the expansion target, which cannot then be opened for writing:
-        // no setup program remains, and the path names where it would have been.
-        ExtractionCase{L"payload_cabinet_named_setup_exe.dll",
-                       115,
-                       0,
-                       L"B7",
-                       L"BL",
-                       L"DRELIX.PACKED.7Z",
-                       L"setup.exe",
-                       {{L"DRELIX.PACKED.7Z", L"archive.bin"}}}),
-    [](const testing::TestParamInfo<ExtractionCase>& info) {
-      const std::string name = Narrow(info.param.fixture);
-      return name.substr(0, name.find('.'));
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, ExtractPayloadResourcesTest,
+                         testing::Values(
+                             // The cabinet is expanded into setup.exe and then deleted.
+                             ExtractionCase{.fixture = L"payload_standard.dll",
+                                            .exit_code = EXIT_OK,
+                                            .archive_type = L"B7",
+                                            .setup_type = L"BL",
+                                            .archive_path_name = L"DRELIX.PACKED.7Z",
+                                            .setup_path_name = L"setup.exe",
+                                            .files = kArchiveAndSetup},
+                             // A plain setup program is written as setup.exe whatever its name; an archive of another
+                             // type is written unchanged.
+                             ExtractionCase{.fixture = L"payload_plain_setup.dll",
+                                            .exit_code = EXIT_OK,
+                                            .archive_type = L"BL",
+                                            .setup_type = L"BN",
+                                            .archive_path_name = L"DRELIX.DATA",
+                                            .setup_path_name = L"setup.exe",
+                                            .files = {{L"DRELIX.DATA", L"archive.bin"}, {L"setup.exe", L"setup.bin"}}},
+                             // A patch keeps its own name; the driver turns it into setup.exe later.
+                             ExtractionCase{
+                                 .fixture = L"payload_patch_setup.dll",
+                                 .exit_code = EXIT_OK,
+                                 .archive_type = L"B7",
+                                 .setup_type = L"B7",
+                                 .archive_path_name = L"DRELIX.PACKED.7Z",
+                                 .setup_path_name = L"SETUP.PATCH",
+                                 .files = {{L"DRELIX.PACKED.7Z", L"archive.bin"}, {L"SETUP.PATCH", L"setup.bin"}}},
+                             ExtractionCase{.fixture = L"payload_integer_ids.dll",
+                                            .exit_code = EXIT_OK,
+                                            .archive_type = L"B7",
+                                            .setup_type = L"BN",
+                                            .archive_path_name = L"DRELIX.PACKED.7Z",
+                                            .setup_path_name = L"setup.exe",
+                                            .files = kArchiveAndSetup},
+                             // A failed pass decides the code by whether the archive was found in an earlier pass.
+                             ExtractionCase{.fixture = L"payload_truncated_prefix.dll",
+                                            .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_INVALID_DATA,
+                                            .archive_type = L"B7"},
+                             ExtractionCase{.fixture = L"payload_preceded_prefix.dll",
+                                            .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_INVALID_DATA},
+                             ExtractionCase{.fixture = L"payload_second_archive_same_type.dll",
+                                            .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_TOO_MANY_NAMES},
+                             ExtractionCase{.fixture = L"payload_second_archive_later_type.dll",
+                                            .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_TOO_MANY_NAMES,
+                                            .archive_type = L"B7"},
+                             ExtractionCase{.fixture = L"payload_name_too_long.dll",
+                                            .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_FILENAME_EXCED_RANGE},
+                             ExtractionCase{.fixture = L"payload_unsafe_name.dll",
+                                            .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_INVALID_DATA},
+                             // Missing resources are found out before anything is written.
+                             ExtractionCase{.fixture = L"installer_stub.exe",
+                                            .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_FILE_NOT_FOUND},
+                             ExtractionCase{.fixture = L"payload_archive_only.dll",
+                                            .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_FILE_NOT_FOUND,
+                                            .archive_type = L"B7"},
+                             ExtractionCase{.fixture = L"payload_zero_length.dll",
+                                            .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                                            .windows_error = ERROR_FILE_NOT_FOUND,
+                                            .archive_type = L"B7"},
+                             // A 256-character name is a valid name, but the path to it does not fit: the path is left
+                             // as the scratch directory and nothing is written.
+                             ExtractionCase{.fixture = L"payload_name_fills_path.dll",
+                                            .exit_code = EXIT_PATH_TOO_LONG,
+                                            .archive_type = L"B7",
+                                            .setup_type = L"BN",
+                                            .archive_path_name = L""},
+                             // The cabinet is written to the expansion target, which cannot then be opened for writing:
+                             // no setup program remains, and the path names where it would have been.
+                             ExtractionCase{.fixture = L"payload_cabinet_named_setup_exe.dll",
+                                            .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                                            .archive_type = L"B7",
+                                            .setup_type = L"BL",
+                                            .archive_path_name = L"DRELIX.PACKED.7Z",
+                                            .setup_path_name = L"setup.exe",
+                                            .files = {{L"DRELIX.PACKED.7Z", L"archive.bin"}}}),
+                         [](const testing::TestParamInfo<ExtractionCase>& info) {
+                           const std::string name = Narrow(info.param.fixture);
+                           return name.substr(0, name.find('.'));
+                         });
 
 // A write that fails for real: the scratch directory on a 1 MiB volume, and a payload file twice
 // that size. The file that does not fit is gone, its error is the volume's, and the code names
@@ -211,8 +242,8 @@ TEST(ExtractionFullVolumeTest, WriteThatDoesNotFitEndsWithTheCodeOfItsFile) {
     uint32_t exit_code;
     Names left;
   } cases[] = {
-      {L"payload_large_archive.dll", 112, {}},
-      {L"payload_large_setup.dll", 116, {L"DRELIX.PACKED.7Z"}},
+      {L"payload_large_archive.dll", EXIT_ARCHIVE_EXTRACTION_FAILED, {}},
+      {L"payload_large_setup.dll", EXIT_SETUP_WRITE_FAILED, {L"DRELIX.PACKED.7Z"}},
   };
   for (const auto& c : cases) {
     LoadedModule module = LoadFixture(c.fixture);

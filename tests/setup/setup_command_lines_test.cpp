@@ -72,7 +72,8 @@ TEST_F(InstallRunTest, SetupExitCodeComesBackUnchanged) {
   settings_.command_line = L"install.exe";
   const ExitOutcome outcome =
       InvokeSetup(settings_.command_line, settings_.previous_version, archive_path_, setup_path_, true, setup_hold_);
-  EXPECT_EQ(outcome.exit_code, 105u) << "a setup program's 105 reads like a line that did not fit";
+  EXPECT_EQ(outcome.exit_code, EXIT_COMMAND_LINE_TOO_LONG)
+      << "a setup program's 105 reads like a line that did not fit";
   EXPECT_EQ(outcome.windows_error, 0u);
 }
 
