@@ -198,7 +198,11 @@ TEST_F(EndToEndTest, CleanupSwitchedOffKeepsEverythingAfterSuccessAndFailure) {
   EXPECT_EQ(Run(Place(L"demo_installer.exe")), 0u);
   std::vector<std::wstring> scratch = ScratchDirectories();
   ASSERT_EQ(scratch.size(), 1u);
+  // Exactly the archive and the expanded setup program, byte for byte as they were packaged.
   EXPECT_EQ(ListDirectory(scratch[0]), (std::vector<std::wstring>{L"DRELIX.PACKED.7Z", L"setup.exe"}));
+  EXPECT_EQ(ReadFileBytes(scratch[0] + L"DRELIX.PACKED.7Z"),
+            ReadFileBytes(ProgramDirectory() + L"demo_payload\\DRELIX.PACKED.7Z"));
+  EXPECT_EQ(ReadFileBytes(scratch[0] + L"setup.exe"), ReadFileBytes(ProgramDirectory() + L"sample_setup.exe"));
   ASSERT_TRUE(RemoveTree(scratch[0]));
 
   // The patch file goes as soon as the patch step has failed, clean-up or not.
