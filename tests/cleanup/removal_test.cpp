@@ -222,6 +222,20 @@ INSTANTIATE_TEST_SUITE_P(
                     HolderCase{"WithDeleteSharingReleasedAtPause3", kShareAll, 3, true, 3, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A scratch directory holding an archive and a setup program, as a run leaves them.
+struct UnpackedFiles {
+  explicit UnpackedFiles(const std::wstring& parent) {
+    complete = BoundedCopy(scratch, EmptyDirectory(parent).c_str()) &&
+               BoundedJoin(archive, scratch.units, L"archive.7z") && BoundedJoin(setup, scratch.units, L"setup.exe") &&
+               WriteFileBytes(archive.units, "archive") && WriteFileBytes(setup.units, "setup");
+  }
+
+  PathBuffer scratch;
+  PathBuffer archive;
+  PathBuffer setup;
+  bool complete = false;
+};
+
 // Held the way the run guards its scratch directory: no rename or delete until closed.
 UniqueFileHandle GuardOf(const wchar_t* directory) {
   return UniqueFileHandle(CreateFileW(directory, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -230,14 +244,11 @@ UniqueFileHandle GuardOf(const wchar_t* directory) {
 
 TEST(RemoveExtractedFilesTest, RemovesBothFilesThenClosesTheGuardThenRemovesTheDirectory) {
   TemporaryDirectory directory(L"removal");
-  PathBuffer scratch;
-  ASSERT_TRUE(BoundedCopy(scratch, EmptyDirectory(directory.Path()).c_str()));
-  PathBuffer archive;
-  ASSERT_TRUE(BoundedJoin(archive, scratch.units, L"archive.7z"));
-  PathBuffer setup;
-  ASSERT_TRUE(BoundedJoin(setup, scratch.units, L"setup.exe"));
-  ASSERT_TRUE(WriteFileBytes(archive.units, "archive"));
-  ASSERT_TRUE(WriteFileBytes(setup.units, "setup"));
+  const UnpackedFiles unpacked(directory.Path());
+  ASSERT_TRUE(unpacked.complete);
+  const PathBuffer& scratch = unpacked.scratch;
+  const PathBuffer& archive = unpacked.archive;
+  const PathBuffer& setup = unpacked.setup;
 
   UniqueFileHandle guard = GuardOf(scratch.units);
   ASSERT_TRUE(guard.IsValid());
@@ -269,14 +280,11 @@ HANDLE WINAPI RecordingCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSEC
 // reparse point itself (and backup semantics, which opens the directory).
 TEST(RemoveExtractedFilesTest, EveryOpenTakesAReparsePointAsItself) {
   TemporaryDirectory directory(L"removal");
-  PathBuffer scratch;
-  ASSERT_TRUE(BoundedCopy(scratch, EmptyDirectory(directory.Path()).c_str()));
-  PathBuffer archive;
-  ASSERT_TRUE(BoundedJoin(archive, scratch.units, L"archive.7z"));
-  PathBuffer setup;
-  ASSERT_TRUE(BoundedJoin(setup, scratch.units, L"setup.exe"));
-  ASSERT_TRUE(WriteFileBytes(archive.units, "archive"));
-  ASSERT_TRUE(WriteFileBytes(setup.units, "setup"));
+  const UnpackedFiles unpacked(directory.Path());
+  ASSERT_TRUE(unpacked.complete);
+  const PathBuffer& scratch = unpacked.scratch;
+  const PathBuffer& archive = unpacked.archive;
+  const PathBuffer& setup = unpacked.setup;
   ASSERT_TRUE(SetFileAttributesW(setup.units, FILE_ATTRIBUTE_READONLY));
   UniqueFileHandle guard = GuardOf(scratch.units);
   ASSERT_TRUE(guard.IsValid());
