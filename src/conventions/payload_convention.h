@@ -12,6 +12,9 @@
 // How the setup program travels, one form per resource type.
 enum class SetupForm { kPatch, kCabinet, kPlain };
 
+// Every name below is a constant expression; the checker takes variable templates in a header for
+// dynamically initialised ones.
+// NOLINTBEGIN(bugprone-dynamic-static-initializers)
 template <typename Char>
 inline constexpr auto kPatchType = SpellAs<Char>("B7");
 template <typename Char>
@@ -34,4 +37,5 @@ inline constexpr auto kSetupProgramName = SpellAs<Char>("setup.exe");
 template <typename Char>
 inline constexpr const Char* kPayloadTypes[] = {kPatchType<Char>.Get(), kCabinetType<Char>.Get(),
                                                 kPlainType<Char>.Get()};
+// NOLINTEND(bugprone-dynamic-static-initializers)
 inline constexpr SetupForm kSetupFormOfPayloadType[] = {SetupForm::kPatch, SetupForm::kCabinet, SetupForm::kPlain};
