@@ -5,6 +5,7 @@
 
 #include "byte_source.h"
 #include "host_file.h"
+#include "image_hardening.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "sha256.h"
@@ -103,6 +104,7 @@ int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& er
       << (certificates.size != 0 ? "Authenticode certificate table of " + std::to_string(certificates.size) + " bytes"
                                  : std::string("none"))
       << "\n";
+  out << "hardening: " << DescribeHardening(ReadImageHardening(image, source)) << "\n";
   if (verdict.exit_code == 0) {
     out << "extraction: would succeed\n";
     return 0;

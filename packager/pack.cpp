@@ -9,6 +9,7 @@
 #include "byte_source.h"
 #include "cabinet_writer.h"
 #include "host_file.h"
+#include "image_hardening.h"
 #include "image_writer.h"
 #include "payload_rules.h"
 #include "pe_image.h"
@@ -172,6 +173,7 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   PeImage stub;
   std::vector<ResourceItem> items;
   if (!StubResources(stub_bytes, stub, items, error)) return refuse(error);
+  WarnOfMissingHardening(stub, stub_bytes, errors);
 
   const std::optional<std::uint64_t> archive_size = CheckInput("archive", options.archive, error);
   if (!archive_size) return refuse(error);

@@ -381,7 +381,8 @@ TEST_F(PackedImageTest, CertificateOfTheStubIsDropped) {
   Bytes stub = stub_;
   const PeImage image = ReadImage(stub);
   const std::uint32_t table_offset = static_cast<std::uint32_t>(stub.size());
-  stub.resize(stub.size() + 64, 0xCC);
+  // Not 0xCC: lld fills the rest of the code section's last page with int3.
+  stub.resize(stub.size() + 64, 0xA5);
   WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory],
               table_offset);
   WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset + 8 * kCertificateDirectory + 4], 64);
@@ -391,7 +392,7 @@ TEST_F(PackedImageTest, CertificateOfTheStubIsDropped) {
   const PeImage packed = ReadImage(output);
   EXPECT_EQ(packed.directories[kCertificateDirectory].virtual_address, 0u);
   EXPECT_EQ(packed.directories[kCertificateDirectory].size, 0u);
-  EXPECT_EQ(std::search_n(output.begin(), output.end(), 64, 0xCC), output.end());
+  EXPECT_EQ(std::search_n(output.begin(), output.end(), 64, 0xA5), output.end());
 }
 
 TEST(DosDateTimeTest, ConvertsUtcSecondsAndClampsToTheFormat) {

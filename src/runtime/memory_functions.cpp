@@ -1,6 +1,6 @@
 // The few C runtime functions the compiler may call on its own (to clear or copy a large structure)
 // for the installer executable, which links no C runtime. Kept to plain byte loops; the build
-// stops GCC from turning these very loops back into calls to themselves.
+// compiles this file with -fno-builtin so the compiler does not turn them back into calls to themselves.
 #include <cstddef>
 
 extern "C" {

@@ -7,9 +7,15 @@
 #include <set>
 #include <string>
 
+#include "runtime/load_configuration.h"
 #include "support/test_files.h"
 
 namespace {
+
+// Not in MinGW's headers: the debug entry that carries IMAGE_DLLCHARACTERISTICS_EX_*, and its CET flag.
+constexpr DWORD kDebugTypeExDllCharacteristics = 20;
+constexpr DWORD kExDllCharacteristicsCetCompatible = 0x1;
+constexpr WORD kLoadLibrarySearchSystem32 = 0x800;
 
 class InstallerImage {
  public:
@@ -35,6 +41,38 @@ class InstallerImage {
       }
     }
     return nullptr;
+  }
+
+  // The section whose virtual range holds an address of the image (as the image's own pointers
+  // hold them, at its preferred base), or null.
+  const IMAGE_SECTION_HEADER* SectionOf(ULONGLONG address) const {
+    const IMAGE_NT_HEADERS64* nt = Headers();
+    const ULONGLONG rva = address - nt->OptionalHeader.ImageBase;
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
+      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + section->Misc.VirtualSize) return section;
+    }
+    return nullptr;
+  }
+
+  const LoadConfigurationDirectory64* LoadConfiguration() const {
+    const IMAGE_DATA_DIRECTORY& directory = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG];
+    if (directory.Size < sizeof(LoadConfigurationDirectory64)) return nullptr;
+    return reinterpret_cast<const LoadConfigurationDirectory64*>(AtRva(directory.VirtualAddress));
+  }
+
+  // The extended DLL characteristics of the debug directory (where the CET flag lives), or 0.
+  DWORD ExtendedDllCharacteristics() const {
+    const IMAGE_DATA_DIRECTORY& directory = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+    const auto* entries = reinterpret_cast<const IMAGE_DEBUG_DIRECTORY*>(AtRva(directory.VirtualAddress));
+    for (DWORD index = 0; entries != nullptr && index < directory.Size / sizeof(IMAGE_DEBUG_DIRECTORY); ++index) {
+      if (entries[index].Type == kDebugTypeExDllCharacteristics && entries[index].SizeOfData >= sizeof(DWORD)) {
+        DWORD characteristics = 0;
+        std::memcpy(&characteristics, AtRva(entries[index].AddressOfRawData), sizeof characteristics);
+        return characteristics;
+      }
+    }
+    return 0;
   }
 
   std::set<std::string> ImportedLibraries() const {
@@ -104,6 +142,70 @@ TEST_F(InstallerImageTest, LinkingTheSameInputsTwiceGivesTheSameBytes) {
   const InstallerImage relinked(ProgramDirectory() + L"installer_stub_relinked.exe");
   ASSERT_FALSE(image_.Bytes().empty());
   EXPECT_TRUE(image_.Bytes() == relinked.Bytes());
+}
+
+// What binary scanners check, in the installer without payload and in a packaged installer, whose
+// resource section and relocations packing has moved. Wine loads such an image but enforces neither
+// Control Flow Guard nor CET, and does not read DependentLoadFlags: these are shown as the fields
+// Windows reads, not as behaviour (the stack cookie's and the dispatch pointer's behaviour are
+// tested in runtime_support_test.cpp and control_flow_guard_test.cpp).
+TEST(InstallerHardeningTest, CarriesControlFlowGuardCetSystemOnlyLoadsAndARandomisedCookie) {
+  for (const wchar_t* installer : {L"installer_stub.exe", L"demo_installer.exe"}) {
+    SCOPED_TRACE(Narrow(installer));
+    const InstallerImage image(ProgramDirectory() + installer);
+    const IMAGE_NT_HEADERS64* nt = image.Headers();
+    ASSERT_NE(nt, nullptr);
+    const WORD wanted = IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE | IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA |
+                        IMAGE_DLLCHARACTERISTICS_NX_COMPAT | IMAGE_DLLCHARACTERISTICS_GUARD_CF;
+    EXPECT_EQ(nt->OptionalHeader.DllCharacteristics & wanted, wanted);
+    EXPECT_NE(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].Size, 0u) << "ASLR needs relocations";
+    EXPECT_EQ(image.ExtendedDllCharacteristics() & kExDllCharacteristicsCetCompatible,
+              kExDllCharacteristicsCetCompatible);
+
+    const LoadConfigurationDirectory64* config = image.LoadConfiguration();
+    ASSERT_NE(config, nullptr);
+    EXPECT_EQ(config->Size, sizeof(LoadConfigurationDirectory64));
+    EXPECT_EQ(config->DependentLoadFlags, kLoadLibrarySearchSystem32);
+    EXPECT_EQ(config->GuardFlags & (kGuardCfInstrumented | kGuardCfFunctionTablePresent),
+              kGuardCfInstrumented | kGuardCfFunctionTablePresent);
+    EXPECT_NE(config->GuardCFFunctionTable, nullptr);
+    EXPECT_GT(reinterpret_cast<ULONGLONG>(config->GuardCFFunctionCount), 0u);
+
+    // The two guard pointers sit in read-only data (the loader alone rewrites them) and point at code.
+    for (LoadConfigurationAddress pointer :
+         {config->GuardCFCheckFunctionPointer, config->GuardCFDispatchFunctionPointer}) {
+      const IMAGE_SECTION_HEADER* section = image.SectionOf(reinterpret_cast<ULONGLONG>(pointer));
+      ASSERT_NE(section, nullptr);
+      EXPECT_EQ(section->Characteristics & (IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE), 0u);
+      ULONGLONG target = 0;
+      std::memcpy(&target,
+                  image.AtRva(static_cast<DWORD>(reinterpret_cast<ULONGLONG>(pointer) - nt->OptionalHeader.ImageBase)),
+                  sizeof target);
+      const IMAGE_SECTION_HEADER* code = image.SectionOf(target);
+      ASSERT_NE(code, nullptr);
+      EXPECT_NE(code->Characteristics & IMAGE_SCN_MEM_EXECUTE, 0u);
+    }
+
+    // The cookie lies in writable data and holds the default the loader replaces.
+    const ULONGLONG cookie_address = reinterpret_cast<ULONGLONG>(config->SecurityCookie);
+    const IMAGE_SECTION_HEADER* cookie_section = image.SectionOf(cookie_address);
+    ASSERT_NE(cookie_section, nullptr);
+    EXPECT_NE(cookie_section->Characteristics & IMAGE_SCN_MEM_WRITE, 0u);
+    ULONGLONG cookie = 0;
+    std::memcpy(&cookie, image.AtRva(static_cast<DWORD>(cookie_address - nt->OptionalHeader.ImageBase)), sizeof cookie);
+    EXPECT_EQ(cookie, kDefaultSecurityCookie);
+  }
+}
+
+TEST_F(InstallerImageTest, HasNoSectionBothWritableAndExecutable) {
+  const IMAGE_NT_HEADERS64* nt = image_.Headers();
+  ASSERT_NE(nt, nullptr);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index, ++section) {
+    EXPECT_NE(section->Characteristics & (IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE),
+              static_cast<DWORD>(IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_EXECUTE))
+        << std::string(reinterpret_cast<const char*>(section->Name), IMAGE_SIZEOF_SHORT_NAME);
+  }
 }
 
 // Packaging rebuilds the resource section that carries these, so a packaged installer is checked

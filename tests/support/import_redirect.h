@@ -19,7 +19,7 @@ class ImportRedirect {
   // The function the entry held before, for replacements that pass some calls through.
   template <typename Function>
   Function Original() const {
-    return reinterpret_cast<Function>(original_);
+    return reinterpret_cast<Function>(const_cast<void*>(original_));
   }
 
  private:

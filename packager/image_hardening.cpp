@@ -1,0 +1,156 @@
+#include "image_hardening.h"
+
+#include <algorithm>
+
+#include "little_endian.h"
+
+namespace {
+
+constexpr std::size_t kDebugDirectory = 6;
+constexpr std::size_t kLoadConfigurationDirectory = 10;
+
+constexpr std::uint32_t kOptionalImageBaseOffset = 24;
+constexpr std::uint32_t kOptionalDllCharacteristicsOffset = 70;
+constexpr std::uint16_t kHighEntropyVa = 0x0020;
+constexpr std::uint16_t kDynamicBase = 0x0040;
+constexpr std::uint16_t kNxCompatible = 0x0100;
+constexpr std::uint16_t kGuardCf = 0x4000;
+
+// The 64-bit load configuration directory's fields read here, at their documented offsets.
+constexpr std::uint32_t kLoadConfigDependentLoadFlagsOffset = 0x4E;
+constexpr std::uint32_t kLoadConfigSecurityCookieOffset = 0x58;
+constexpr std::uint32_t kLoadConfigGuardCfFunctionTableOffset = 0x80;
+constexpr std::uint32_t kLoadConfigGuardFlagsOffset = 0x90;
+constexpr std::uint32_t kLoadConfigReadSize = kLoadConfigGuardFlagsOffset + 4;
+constexpr std::uint32_t kGuardCfInstrumented = 0x100;
+constexpr std::uint32_t kGuardCfFunctionTablePresent = 0x400;
+constexpr std::uint16_t kLoadLibrarySearchSystem32 = 0x0800;
+
+constexpr std::uint32_t kDebugEntrySize = 28;
+constexpr std::uint32_t kDebugTypeExDllCharacteristics = 20;
+constexpr std::uint32_t kExDllCharacteristicsCetCompatible = 0x1;
+// A real debug directory has a handful of entries; the bound keeps a hostile size from taking time.
+constexpr std::uint32_t kMostDebugEntries = 64;
+
+constexpr std::uint32_t kSectionMemoryWrite = 0x80000000;
+
+std::uint64_t ReadUint64(const std::uint8_t* bytes) {
+  return ReadUint32(bytes) | std::uint64_t{ReadUint32(bytes + 4)} << 32;
+}
+
+bool ReadAtRva(const PeImage& image, ByteSource& source, std::uint32_t rva, void* destination, std::uint32_t size) {
+  std::uint64_t offset = 0;
+  return image.FileOffsetOf(rva, size, offset) && source.Read(offset, destination, size);
+}
+
+DataDirectory Directory(const PeImage& image, std::size_t index) {
+  return index < image.directories.size() ? image.directories[index] : DataDirectory{};
+}
+
+void ReadLoadConfiguration(const PeImage& image, ByteSource& source, ImageHardening& hardening) {
+  const DataDirectory directory = Directory(image, kLoadConfigurationDirectory);
+  std::uint8_t config[kLoadConfigReadSize] = {};
+  if (directory.virtual_address == 0 || directory.size < sizeof config ||
+      !ReadAtRva(image, source, directory.virtual_address, config, sizeof config)) {
+    hardening.control_flow_guard = false;  // the header flag alone names no table of targets
+    return;
+  }
+  // The structure's own Size field says how many of its fields the image carries.
+  const std::uint32_t size = std::min(ReadUint32(config), directory.size);
+  const auto carries = [&](std::uint32_t offset, std::uint32_t width) { return offset + width <= size; };
+  if (carries(kLoadConfigDependentLoadFlagsOffset, 2))
+    hardening.dependent_load_flags = ReadUint16(config + kLoadConfigDependentLoadFlagsOffset);
+  if (carries(kLoadConfigSecurityCookieOffset, 8)) {
+    // The loader randomises the cookie in place: it must lie in a writable section of the image.
+    const std::uint64_t image_base =
+        ReadUint64(&image.headers[image.optional_header_offset + kOptionalImageBaseOffset]);
+    const std::uint64_t cookie = ReadUint64(config + kLoadConfigSecurityCookieOffset);
+    const SectionHeader* section = cookie > image_base && cookie - image_base < UINT32_MAX
+                                       ? image.SectionContaining(static_cast<std::uint32_t>(cookie - image_base))
+                                       : nullptr;
+    hardening.stack_cookie = section != nullptr && (section->characteristics & kSectionMemoryWrite) != 0;
+  }
+  if (carries(kLoadConfigGuardFlagsOffset, 4)) {
+    const std::uint32_t flags = ReadUint32(config + kLoadConfigGuardFlagsOffset);
+    const std::uint32_t wanted = kGuardCfInstrumented | kGuardCfFunctionTablePresent;
+    hardening.control_flow_guard = hardening.control_flow_guard && (flags & wanted) == wanted &&
+                                   ReadUint64(config + kLoadConfigGuardCfFunctionTableOffset) != 0;
+  } else {
+    hardening.control_flow_guard = false;
+  }
+}
+
+bool CetCompatible(const PeImage& image, ByteSource& source) {
+  const DataDirectory directory = Directory(image, kDebugDirectory);
+  const std::uint32_t entries = std::min(directory.size / kDebugEntrySize, kMostDebugEntries);
+  for (std::uint32_t index = 0; index < entries; ++index) {
+    std::uint8_t entry[kDebugEntrySize];
+    if (!ReadAtRva(image, source, directory.virtual_address + index * kDebugEntrySize, entry, sizeof entry))
+      return false;
+    if (ReadUint32(entry + 12) != kDebugTypeExDllCharacteristics || ReadUint32(entry + 16) < 4) continue;
+    std::uint8_t characteristics[4];
+    if (ReadAtRva(image, source, ReadUint32(entry + 20), characteristics, sizeof characteristics) &&
+        (ReadUint32(characteristics) & kExDllCharacteristicsCetCompatible) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Hex(std::uint16_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+  return text;
+}
+
+const char* YesNo(bool value) { return value ? "yes" : "no"; }
+
+}  // namespace
+
+ImageHardening ReadImageHardening(const PeImage& image, ByteSource& source) {
+  ImageHardening hardening;
+  const std::uint16_t characteristics =
+      ReadUint16(&image.headers[image.optional_header_offset + kOptionalDllCharacteristicsOffset]);
+  // Without relocations the loader cannot move the image, whatever the flag says.
+  hardening.aslr = (characteristics & kDynamicBase) != 0 && Directory(image, kBaseRelocationDirectory).size != 0;
+  hardening.high_entropy_va = hardening.aslr && (characteristics & kHighEntropyVa) != 0;
+  hardening.nx = (characteristics & kNxCompatible) != 0;
+  hardening.control_flow_guard = (characteristics & kGuardCf) != 0;
+  ReadLoadConfiguration(image, source, hardening);
+  hardening.cet_compatible = CetCompatible(image, source);
+  hardening.is_signed = Directory(image, kCertificateDirectory).size != 0;
+  return hardening;
+}
+
+std::string DescribeHardening(const ImageHardening& hardening) {
+  return std::string("ASLR ") + YesNo(hardening.aslr) + ", high-entropy VA " + YesNo(hardening.high_entropy_va) +
+         ", NX " + YesNo(hardening.nx) + ", CFG " + YesNo(hardening.control_flow_guard) + ", CET " +
+         YesNo(hardening.cet_compatible) + ", DependentLoadFlags " + Hex(hardening.dependent_load_flags) +
+         ((hardening.dependent_load_flags & kLoadLibrarySearchSystem32) != 0 ? " (system32)" : "") + ", stack cookie " +
+         YesNo(hardening.stack_cookie) + ", signed " + YesNo(hardening.is_signed);
+}
+
+std::vector<std::string> MissingHardening(const ImageHardening& hardening) {
+  std::vector<std::string> missing;
+  const auto expect = [&](bool present, const char* name) {
+    if (!present) missing.emplace_back(name);
+  };
+  expect(hardening.aslr, "ASLR");
+  expect(hardening.high_entropy_va, "high-entropy VA");
+  expect(hardening.nx, "NX");
+  expect(hardening.control_flow_guard, "CFG");
+  expect(hardening.cet_compatible, "CET");
+  expect((hardening.dependent_load_flags & kLoadLibrarySearchSystem32) != 0, "DependentLoadFlags system32");
+  expect(hardening.stack_cookie, "stack cookie");
+  return missing;
+}
+
+void WarnOfMissingHardening(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, std::ostream& errors) {
+  MemoryByteSource source(stub_bytes);
+  const std::vector<std::string> missing = MissingHardening(ReadImageHardening(stub, source));
+  if (missing.empty()) return;
+  errors << "drelix-pack: warning: the stub lacks";
+  for (std::size_t index = 0; index < missing.size(); ++index) errors << (index == 0 ? " " : ", ") << missing[index];
+  errors << "; the installer is packed without them\n";
+}
