@@ -97,6 +97,11 @@ int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& er
     return kInspectionWouldFail;
   }
   FileByteSource source(input->file.get(), input->size);
+  return ReportInstaller(source, path, out, errors);
+}
+
+int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& out, std::ostream& errors) {
+  std::string error;
   PeImage image;
   std::vector<ResourceEntry> entries;
   bool limit_passed = false;

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "byte_source.h"
+
 // Exit codes of --inspect.
 inline constexpr int kInspectionWouldSucceed = 0;
 // Extraction would fail (the reason is in the report), or the file is no readable installer (one
@@ -19,3 +21,5 @@ inline constexpr int kInspectionIncomplete = 3;
 
 // Prints the report to `out` and returns one of the exit codes above.
 int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& errors);
+// The same for an installer's bytes from `source`, shown as `path`.
+int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& out, std::ostream& errors);
