@@ -137,11 +137,17 @@ if [ "$host" = linux ]; then
   [ -p o.exe ] || fail "the FIFO was replaced"
   left a.7z setup.exe victim o.exe && done_case
 
+  # A device node of the case's own (the system's /dev/null would be lost to a tool that got this
+  # wrong); making one needs root, as CI runs.
   start output_is_a_device
-  pack 1 "--output \"/dev/null\" is not a regular file (it is a character device)" --archive a.7z --setup setup.exe \
-    --output /dev/null
-  [ -c /dev/null ] || fail "/dev/null is no longer a device"
-  left a.7z setup.exe victim && done_case
+  if mknod null c 1 3 2>/dev/null; then
+    pack 1 "--output \"null\" is not a regular file (it is a character device)" --archive a.7z --setup setup.exe \
+      --output null
+    [ -c null ] || fail "the device was replaced"
+    left a.7z setup.exe victim null && done_case
+  else
+    echo "skipped [$case_name]: no device node can be made here"
+  fi
 
   for role in archive setup stub inspect; do
     start "fifo_as_$role"
