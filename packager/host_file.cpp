@@ -4,9 +4,9 @@
 #include <random>
 
 #ifdef _WIN32
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -205,7 +205,8 @@ std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::s
     return std::nullopt;
   }
   const int flags = fcntl(descriptor, F_GETFL);
-  std::FILE* file = flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(descriptor, "rb");
+  std::FILE* file =
+      flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(descriptor, "rb");
   if (file == nullptr) {
     close(descriptor);
     reason = "cannot be read";
@@ -354,8 +355,9 @@ std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::s
 
 bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std::string& reason) {
   target = OutputTarget{};
-  HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD failure = GetLastError();
     if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) return true;

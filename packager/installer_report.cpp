@@ -71,14 +71,16 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
     return entry.type == ResourceKey::Id(kRcdataResourceType) && entry.name == ResourceKey::Id(1);
   });
   if (found == entries.end()) return "none";
-  const std::string refused = "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
+  const std::string refused =
+      "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
   std::uint64_t offset = 0;
   if (found->size == 0 || found->size % 2 != 0 || found->size > kLargestPreviousVersion ||
       !image.FileOffsetOf(found->data_rva, found->size, offset)) {
     return refused;
   }
   std::vector<std::uint8_t> bytes(found->size);
-  if (!source.Read(offset, bytes.data(), bytes.size()) || bytes[bytes.size() - 1] != 0 || bytes[bytes.size() - 2] != 0) {
+  if (!source.Read(offset, bytes.data(), bytes.size()) || bytes[bytes.size() - 1] != 0 ||
+      bytes[bytes.size() - 2] != 0) {
     return refused;
   }
   std::u16string text;
@@ -125,7 +127,8 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
       const std::optional<std::string> digest = hasher.Digest(entry, problem);
       out << "resource: type=" << type << " name=" << KeyText(entry.name) << " language=" << entry.language
           << " size=" << entry.size << " sha256=" << (digest ? *digest : "(not read: " + problem + ")") << "\n";
-      if (!digest && unread.empty()) unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + problem;
+      if (!digest && unread.empty())
+        unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + problem;
       if (previous == nullptr || !(previous->name == entry.name)) {
         payload.push_back({std::string(type), entry.name.name, entry.name.id, entry.size});
       }

@@ -38,8 +38,8 @@ std::optional<InputFile> OpenInput(const char* role, const std::string& path, st
 
 bool ReadStub(const InputFile& input, const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
   if (input.size > kLargestStubSize) {
-    error = "stub \"" + path + "\" is " + std::to_string(input.size) + " bytes; an installer without payload is at most " +
-            std::to_string(kLargestStubSize);
+    error = "stub \"" + path + "\" is " + std::to_string(input.size) +
+            " bytes; an installer without payload is at most " + std::to_string(kLargestStubSize);
     return false;
   }
   bytes.resize(input.size);
@@ -198,8 +198,7 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
 
   items.push_back(PayloadItem(archive_type, UpperCase(archive_name), {{}, archive->file.get(), archive->size}));
   const std::size_t setup_index = items.size();
-  items.push_back(
-      PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, setup->file.get(), setup->size}));
+  items.push_back(PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, setup->file.get(), setup->size}));
   if (options.previous_version) items.push_back(PreviousVersionItem(*options.previous_version));
   // The inputs as they are bound the image a cabinet makes, but for a few bytes per block: refuse
   // a payload that is too large before anything is written.

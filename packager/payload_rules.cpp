@@ -97,7 +97,8 @@ bool IsWrittenUnderItsName(SetupForm form) { return form != SetupForm::plain; }
 std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix,
                                             bool written_as_file) {
   const std::string shown = std::string(option) + " \"" + std::string(name) + "\"";
-  if (name.size() > kLongestPayloadName) return shown + " is longer than " + std::to_string(kLongestPayloadName) + " characters";
+  if (name.size() > kLongestPayloadName)
+    return shown + " is longer than " + std::to_string(kLongestPayloadName) + " characters";
   if (written_as_file && name.size() > kLongestFileName) {
     return shown + " is longer than " + std::to_string(kLongestFileName) +
            " characters: the installer writes it as a file in its scratch folder, and even in the shortest one (" +
@@ -178,8 +179,9 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
                                             EscapedUtf8FromUtf16(kept->name));
       }
       if (resource.name.size() > kLongestPayloadName) {
-        return fail(kErrorFilenameExcedRange,
-                    std::string("the ") + role + " name " + Quoted(resource.name) + " is longer than " + std::to_string(kLongestPayloadName) + " characters");
+        return fail(kErrorFilenameExcedRange, std::string("the ") + role + " name " + Quoted(resource.name) +
+                                                  " is longer than " + std::to_string(kLongestPayloadName) +
+                                                  " characters");
       }
       if (resource.name.find_first_of(u"\\/:") != std::u16string_view::npos) {
         return fail(kErrorInvalidData, std::string("the ") + role + " name " + Quoted(resource.name) +

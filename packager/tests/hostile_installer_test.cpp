@@ -211,8 +211,9 @@ TEST(HostileInstallerTest, HashingIsBoundedByTheFilesSize) {
   section.Entry(root, 0, section.Name(u"B7"), kHighBit | names);
   const std::uint32_t data = section.Data(block, 1 << 20);
   for (std::uint16_t index = 0; index < 200; ++index) {
-    section.Entry(names, index, section.Name(u"DRELIX" + std::u16string(1, static_cast<char16_t>(u'A' + index % 26)) +
-                                             std::u16string(index / 26 + 1, u'0')),
+    section.Entry(names, index,
+                  section.Name(u"DRELIX" + std::u16string(1, static_cast<char16_t>(u'A' + index % 26)) +
+                               std::u16string(index / 26 + 1, u'0')),
                   kHighBit | languages);
     section.Entry(languages, index, 1000 + index, data);
   }

@@ -105,11 +105,7 @@ TEST_F(PackedImageTest, LargestArchiveReachesTheImageLimitAndOneByteMoreIsRefuse
   const PeImage stub = ReadImage(stub_);
   const auto plan_with = [&](std::uint64_t archive_size, ImagePlan& plan, std::string& error) {
     std::vector<ResourceItem> items{
-        {ResourceKey::Name(u"B7"),
-         ResourceKey::Name(u"DRELIX.PACKED.7Z"),
-         1033,
-         0,
-         {{}, stdin, archive_size}},
+        {ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.PACKED.7Z"), 1033, 0, {{}, stdin, archive_size}},
         {ResourceKey::Name(u"BN"), ResourceKey::Name(u"SETUP.EXE"), 1033, 0, {{}, stdin, 16384}}};
     return PlanImage(stub, stub_, std::move(items), plan, error);
   };

@@ -92,11 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(PayloadNameTest, PackingRefusesWhatTheRunWouldNot) {
   EXPECT_EQ(CheckPayloadName("--archive-name", "drelix.packed.7z", kArchivePrefix, true), std::nullopt);
   EXPECT_EQ(CheckPayloadName("--archive-name", "DRELIX" + std::string(237, 'A'), kArchivePrefix, true), std::nullopt);
-  EXPECT_EQ(*CheckPayloadName("--archive-name", "DRELIX" + std::string(238, 'A'), kArchivePrefix, true),
-            "--archive-name \"DRELIX" + std::string(238, 'A') +
-                "\" is longer than 243 characters: the installer writes it as a file in its scratch folder, and even in "
-                "the shortest one (C:\\QV_00000.tmp\\) the path would pass 259 characters, so every run would end with "
-                "exit code 108");
+  EXPECT_EQ(
+      *CheckPayloadName("--archive-name", "DRELIX" + std::string(238, 'A'), kArchivePrefix, true),
+      "--archive-name \"DRELIX" + std::string(238, 'A') +
+          "\" is longer than 243 characters: the installer writes it as a file in its scratch folder, and even in "
+          "the shortest one (C:\\QV_00000.tmp\\) the path would pass 259 characters, so every run would end with "
+          "exit code 108");
   // A plain setup program is written as setup.exe, so its resource name only has to fit the name buffer.
   EXPECT_EQ(CheckPayloadName("--setup-name", "SETUP" + std::string(254, 'A'), kSetupPrefix, false), std::nullopt);
   EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP" + std::string(255, 'A'), kSetupPrefix, false),
