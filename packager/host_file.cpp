@@ -401,8 +401,6 @@ std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path
   return temporary;
 }
 
-bool TemporaryFile::Name(std::string&) { return true; }
-
 void TemporaryFile::Forget() { name_.clear(); }
 
 bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32_t, std::string& error) {

@@ -81,7 +81,9 @@ class TemporaryFile {
 
  private:
   TemporaryFile() = default;
+#ifndef _WIN32
   bool Name(std::string& error);
+#endif
   void Forget();
 
   UniqueFile file_;

@@ -71,7 +71,7 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
     return entry.type == ResourceKey::Id(kRcdataResourceType) && entry.name == ResourceKey::Id(1);
   });
   if (found == entries.end()) return "none";
-  const std::string refused =
+  std::string refused =
       "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
   std::uint64_t offset = 0;
   if (found->size == 0 || found->size % 2 != 0 || found->size > kLargestPreviousVersion ||
