@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes drelix-pack's two entry points of untrusted bytes, --inspect and --stub, with libFuzzer
 # (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer), SECONDS in all (default 60, half for
-# each), starting
-# from the installers the build makes and every input kept in packager/fuzz/regressions. An input
+# each), starting from the installers the build makes and every input kept in
+# packager/fuzz/regressions. An input
 # that crashes, leaks or times out is copied there, to be replayed by the unit tests from then on,
 # and the run fails.
 #   bash scripts/fuzz.sh [SECONDS]
@@ -15,7 +15,8 @@ stub=$build/bin/installer_stub.exe
 [ -f "$stub" ] || { echo "fuzz.sh: build first ($stub is missing)"; exit 1; }
 cmake -S packager -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
   -DDRELIX_PACK_STUB="$PWD/$stub" -DDRELIX_PACK_FUZZERS=ON >/dev/null
-cmake --build "$fuzz_build" --target drelix_pack_inspect_fuzzer drelix_pack_stub_fuzzer >/dev/null
+cmake --build "$fuzz_build" --target drelix_pack_inspect_fuzzer drelix_pack_stub_fuzzer >"$fuzz_build/build.log" ||
+  { cat "$fuzz_build/build.log"; exit 1; }
 
 status=0
 for target in inspect stub; do

@@ -14,8 +14,8 @@ status=0
 (cd "$build" && ctest --output-on-failure) || status=$?
 # The packaging tool reads files it cannot trust: its unit tests and file-system cases once more
 # under AddressSanitizer and UndefinedBehaviorSanitizer, then a minute of fuzzing its two entry points.
-sanitized=$build/packager-sanitized
-stub=$PWD/$build/bin/installer_stub.exe
+sanitized=$(cd "$build" && pwd)/packager-sanitized
+stub=$(cd "$build" && pwd)/bin/installer_stub.exe
 cmake -S packager -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
   -DDRELIX_PACK_STUB="$stub" -DDRELIX_PACK_TESTS=ON -DDRELIX_PACK_SANITIZE=ON >/dev/null
 cmake --build "$sanitized"
