@@ -134,12 +134,16 @@ Packing options:
   --previous-version TEXT    the version a patch applies to (letters, digits, spaces and . _ + ~ -)
   --stub FILE                another installer without payload instead of the one carried inside
 
-Names are stored in upper case. Exit codes: 0 done, 1 refused or failed, 2 a mistake on the
-command line.
+Names are stored in upper case. Inputs and the output must be regular files, and the output none
+of the inputs; it is replaced only once complete, keeping its permissions. Exit codes: 0 done,
+1 refused or failed, 2 a mistake on the command line.
 
 Other options:
   --inspect FILE             list the payload resources with size and SHA-256, the setup form, the
-                             previous version and the signature; exit 1 when extraction would fail
+                             previous version and the signature; exit 1 when extraction would fail,
+                             3 when the installer cannot be read whole (data outside the file, or
+                             past a limit: 65,536 resource entries, names of 1,024 characters,
+                             hashing no more bytes than the file holds)
   --help                     show this text
   --version                  show the version
 )";

@@ -1,7 +1,163 @@
 #include "host_file.h"
 
-#include <chrono>
-#include <system_error>
+#include <array>
+#include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#endif
+
+namespace {
+
+constexpr int kNameTries = 16;
+
+// A name that no earlier run and no other tool is likely to hold; creating it exclusively makes
+// sure of it.
+std::filesystem::path RandomName() {
+  static std::random_device device;
+  static std::mt19937_64 generator((std::uint64_t{device()} << 32) ^ device());
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string name = "drelix-pack-";
+  std::uint64_t bits = generator();
+  for (int digit = 0; digit < 12; ++digit, bits >>= 4) name += kDigits[bits & 15];
+  return name + ".tmp";
+}
+
+std::filesystem::path FolderOf(const std::filesystem::path& directory) {
+  return directory.empty() ? std::filesystem::path(".") : directory;
+}
+
+#ifndef _WIN32
+
+std::string SystemReason() { return std::strerror(errno); }
+
+std::string TypeName(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a plain file";
+}
+
+std::string NotRegular(mode_t mode) { return "is not a regular file (it is " + TypeName(mode) + ")"; }
+
+// The names of temporary files, where a signal handler can reach them without allocating.
+constexpr int kCleanupSlots = 4;
+char cleanup_paths[kCleanupSlots][PATH_MAX];
+volatile std::sig_atomic_t cleanup_used[kCleanupSlots];
+constexpr std::array<int, 3> kCleanupSignals = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporaryFilesAndStop(int signal_number) {
+  for (int slot = 0; slot < kCleanupSlots; ++slot) {
+    if (cleanup_used[slot] != 0) unlink(cleanup_paths[slot]);
+  }
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+void InstallCleanupHandlers() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action = {};
+  action.sa_handler = RemoveTemporaryFilesAndStop;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : kCleanupSignals) {
+    struct sigaction previous = {};
+    // A signal the caller chose to ignore (nohup) stays ignored.
+    if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while a name is made or moved, so the handler always sees
+// the names that exist.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : kCleanupSignals) sigaddset(&held, signal_number);
+    sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~SignalsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+int RegisterForCleanup(const std::filesystem::path& path) {
+  InstallCleanupHandlers();
+  const std::string& text = path.native();
+  if (text.size() >= PATH_MAX) return -1;
+  for (int slot = 0; slot < kCleanupSlots; ++slot) {
+    if (cleanup_used[slot] != 0) continue;
+    std::memcpy(cleanup_paths[slot], text.c_str(), text.size() + 1);
+    cleanup_used[slot] = 1;
+    return slot;
+  }
+  return -1;
+}
+
+FileIdentity IdentityOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+#else
+
+std::string WindowsReason() { return "Windows error " + std::to_string(GetLastError()); }
+
+std::int64_t SecondsSince1970(FILETIME time) {
+  constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000;
+  const std::int64_t ticks = static_cast<std::int64_t>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime);
+  return (ticks - kTicksFrom1601To1970) / 10000000;
+}
+
+// Type and identity of an open handle; false with `reason` for anything but a regular file.
+bool ExamineHandle(HANDLE handle, BY_HANDLE_FILE_INFORMATION& information, std::string& reason) {
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    reason = "is not a regular file (it is a device or a pipe)";
+    return false;
+  }
+  if (!GetFileInformationByHandle(handle, &information)) {
+    reason = "cannot be examined (" + WindowsReason() + ")";
+    return false;
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    reason = "is not a regular file (it is a directory)";
+    return false;
+  }
+  return true;
+}
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
+  return {information.dwVolumeSerialNumber,
+          std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+}
+
+bool SetDeleteOnClose(HANDLE handle, bool delete_file) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = delete_file ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+#endif
+
+}  // namespace
 
 std::filesystem::path PathFromUtf8(const std::string& path) {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
@@ -10,15 +166,6 @@ std::filesystem::path PathFromUtf8(const std::string& path) {
 std::string Utf8FromPath(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
-}
-
-UniqueFile OpenFile(const std::filesystem::path& path, const char* mode) {
-#ifdef _WIN32
-  const std::wstring wide_mode(mode, mode + std::char_traits<char>::length(mode));
-  return UniqueFile(_wfopen(path.c_str(), wide_mode.c_str()));
-#else
-  return UniqueFile(std::fopen(path.c_str(), mode));
-#endif
 }
 
 bool SeekFile(std::FILE* file, std::uint64_t offset) {
@@ -41,27 +188,248 @@ std::optional<std::uint64_t> SizeOfOpenFile(std::FILE* file) {
   return static_cast<std::uint64_t>(size);
 }
 
-std::optional<std::int64_t> ModificationTime(const std::filesystem::path& path) {
-  std::error_code error;
-  const std::filesystem::file_time_type time = std::filesystem::last_write_time(path, error);
-  if (error) return std::nullopt;
-  const auto system_time = std::chrono::file_clock::to_sys(time);
-  return std::chrono::duration_cast<std::chrono::seconds>(system_time.time_since_epoch()).count();
+#ifndef _WIN32
+
+std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::string& reason) {
+  // Non-blocking, so a FIFO opens at once and is refused below instead of waiting for a writer.
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (descriptor < 0) {
+    reason = "does not exist or cannot be read";
+    return std::nullopt;
+  }
+  struct stat status = {};
+  const bool examined = fstat(descriptor, &status) == 0;
+  if (!examined || !S_ISREG(status.st_mode)) {
+    reason = examined ? NotRegular(status.st_mode) : "cannot be read";
+    close(descriptor);
+    return std::nullopt;
+  }
+  const int flags = fcntl(descriptor, F_GETFL);
+  std::FILE* file =
+      flags < 0 || fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    close(descriptor);
+    reason = "cannot be read";
+    return std::nullopt;
+  }
+  return InputFile{UniqueFile(file), static_cast<std::uint64_t>(status.st_size), IdentityOf(status),
+                   static_cast<std::int64_t>(status.st_mtim.tv_sec)};
+}
+
+bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std::string& reason) {
+  target = OutputTarget{};
+  struct stat status = {};
+  if (lstat(path.c_str(), &status) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return true;  // the folder's own trouble is told when writing
+    reason = "cannot be examined (" + SystemReason() + ")";
+    return false;
+  }
+  // A symbolic link is replaced itself; what it leads to decides identity and mode.
+  if (S_ISLNK(status.st_mode) && (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))) return true;
+  if (!S_ISREG(status.st_mode)) {
+    reason = NotRegular(status.st_mode);
+    return false;
+  }
+  target = {true, IdentityOf(status), static_cast<std::uint32_t>(status.st_mode & 07777)};
+  return true;
+}
+
+std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path& directory, std::string& error) {
+  std::unique_ptr<TemporaryFile> temporary(new TemporaryFile());
+  temporary->directory_ = FolderOf(directory);
+  const auto fail = [&](const std::string& reason) {
+    error = "cannot create a file in the output's folder \"" + Utf8FromPath(temporary->directory_) + "\": " + reason;
+    return nullptr;
+  };
+  int descriptor = open(temporary->directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (descriptor < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return fail(SystemReason());
+  if (descriptor < 0) {
+    // No unnamed files on this file system: a fresh name, made exclusively, never through a link.
+    const SignalsHeld held;
+    for (int attempt = 0; attempt < kNameTries && descriptor < 0; ++attempt) {
+      const std::filesystem::path name = temporary->directory_ / RandomName();
+      descriptor = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (descriptor < 0 && errno != EEXIST) return fail(SystemReason());
+      if (descriptor >= 0) {
+        temporary->name_ = name;
+        temporary->cleanup_slot_ = RegisterForCleanup(name);
+      }
+    }
+    if (descriptor < 0) return fail("every name tried was taken");
+  }
+  temporary->file_.reset(fdopen(descriptor, "w+b"));
+  if (!temporary->file_) {
+    close(descriptor);
+    return fail(SystemReason());
+  }
+  return temporary;
+}
+
+// Links the unnamed file under a fresh name beside its destination, the only way to rename it.
+bool TemporaryFile::Name(std::string& error) {
+  const int descriptor = fileno(file_.get());
+  const std::string own_link = "/proc/self/fd/" + std::to_string(descriptor);
+  const SignalsHeld held;
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const std::filesystem::path name = directory_ / RandomName();
+    if (linkat(AT_FDCWD, own_link.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
+        linkat(descriptor, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) != 0) {
+      if (errno == EEXIST) continue;
+      error = "cannot name the finished file in \"" + Utf8FromPath(directory_) + "\": " + SystemReason();
+      return false;
+    }
+    name_ = name;
+    cleanup_slot_ = RegisterForCleanup(name);
+    return true;
+  }
+  error = "cannot name the finished file in \"" + Utf8FromPath(directory_) + "\": every name tried was taken";
+  return false;
+}
+
+void TemporaryFile::Forget() {
+  if (cleanup_slot_ >= 0) cleanup_used[cleanup_slot_] = 0;
+  cleanup_slot_ = -1;
+  name_.clear();
+}
+
+bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32_t mode, std::string& error) {
+  if (fchmod(fileno(file_.get()), static_cast<mode_t>(mode)) != 0 || std::fflush(file_.get()) != 0 ||
+      std::ferror(file_.get()) != 0) {
+    error = "writing the installer failed (disk full?)";
+    return false;
+  }
+  if (name_.empty() && !Name(error)) return false;
+  if (std::fclose(file_.release()) != 0) {
+    error = "writing the installer failed (disk full?)";
+    return false;
+  }
+  const SignalsHeld held;
+  if (std::rename(name_.c_str(), destination.c_str()) != 0) {
+    error = "cannot move the finished file into place as \"" + Utf8FromPath(destination) + "\": " + SystemReason();
+    return false;
+  }
+  Forget();
+  return true;
 }
 
 TemporaryFile::~TemporaryFile() {
-  if (moved_) return;
-  std::error_code ignored;
-  std::filesystem::remove(path_, ignored);
+  file_.reset();
+  if (name_.empty()) return;
+  const SignalsHeld held;
+  unlink(name_.c_str());
+  Forget();
 }
 
-bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::string& error) {
-  std::error_code failure;
-  std::filesystem::rename(path_, destination, failure);
-  if (failure) {
-    error = "cannot move the finished file into place as \"" + Utf8FromPath(destination) + "\": " + failure.message();
+std::uint32_t TemporaryFile::DefaultMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~static_cast<std::uint32_t>(mask);
+}
+
+#else
+
+std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::string& reason) {
+  // Backup semantics open a directory too, so it is named for what it is.
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    reason = "does not exist or cannot be read";
+    return std::nullopt;
+  }
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!ExamineHandle(handle, information, reason)) {
+    CloseHandle(handle);
+    return std::nullopt;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  std::FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "rb");
+  if (file == nullptr) {
+    if (descriptor < 0) CloseHandle(handle);
+    if (descriptor >= 0) _close(descriptor);
+    reason = "cannot be read";
+    return std::nullopt;
+  }
+  return InputFile{UniqueFile(file), std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow,
+                   IdentityOf(information), SecondsSince1970(information.ftLastWriteTime)};
+}
+
+bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std::string& reason) {
+  target = OutputTarget{};
+  HANDLE handle =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD failure = GetLastError();
+    if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) return true;
+    reason = "cannot be examined (Windows error " + std::to_string(failure) + ")";
     return false;
   }
-  moved_ = true;
+  BY_HANDLE_FILE_INFORMATION information = {};
+  const bool regular = ExamineHandle(handle, information, reason);
+  CloseHandle(handle);
+  if (regular) target = {true, IdentityOf(information), 0};
+  return regular;
+}
+
+std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path& directory, std::string& error) {
+  std::unique_ptr<TemporaryFile> temporary(new TemporaryFile());
+  temporary->directory_ = FolderOf(directory);
+  const auto fail = [&](const std::string& reason) {
+    error = "cannot create a file in the output's folder \"" + Utf8FromPath(temporary->directory_) + "\": " + reason;
+    return nullptr;
+  };
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < kNameTries && handle == INVALID_HANDLE_VALUE; ++attempt) {
+    const std::filesystem::path name = temporary->directory_ / RandomName();
+    // CREATE_NEW fails on any existing name, a link included: the file is always a new one.
+    handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return fail(WindowsReason());
+    if (handle != INVALID_HANDLE_VALUE) temporary->name_ = name;
+  }
+  if (handle == INVALID_HANDLE_VALUE) return fail("every name tried was taken");
+  // Marked for deletion at once: however the process ends, closing the handle removes the file,
+  // until MoveTo takes the mark off.
+  SetDeleteOnClose(handle, true);
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  temporary->file_.reset(descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b"));
+  if (!temporary->file_) {
+    if (descriptor < 0) CloseHandle(handle);
+    if (descriptor >= 0) _close(descriptor);
+    return fail("cannot open it as a stream");
+  }
+  return temporary;
+}
+
+void TemporaryFile::Forget() { name_.clear(); }
+
+bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32_t, std::string& error) {
+  if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()) != 0) {
+    error = "writing the installer failed (disk full?)";
+    return false;
+  }
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_.get())));
+  if (!SetDeleteOnClose(handle, false)) {
+    error = "cannot keep the finished file (" + WindowsReason() + ")";
+    return false;
+  }
+  if (std::fclose(file_.release()) != 0) {
+    error = "writing the installer failed (disk full?)";
+    return false;
+  }
+  if (!MoveFileExW(name_.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    error = "cannot move the finished file into place as \"" + Utf8FromPath(destination) + "\": " + WindowsReason();
+    return false;
+  }
+  Forget();
   return true;
 }
+
+TemporaryFile::~TemporaryFile() {
+  file_.reset();
+  if (!name_.empty()) DeleteFileW(name_.c_str());
+}
+
+std::uint32_t TemporaryFile::DefaultMode() { return 0; }
+
+#endif

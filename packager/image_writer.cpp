@@ -40,17 +40,16 @@ class ChecksummedOutput {
     return position_ == offset;
   }
 
-  bool CopyFile(const std::filesystem::path& path, std::uint64_t size, std::vector<std::uint8_t>& buffer,
-                std::string& error) {
-    UniqueFile input = OpenFile(path, "rb");
-    if (!input) {
-      error = "cannot open \"" + Utf8FromPath(path) + "\"";
+  // `input` is the file the checks were made on, never one opened again by name.
+  bool CopyFile(std::FILE* input, std::uint64_t size, std::vector<std::uint8_t>& buffer, std::string& error) {
+    if (!SeekFile(input, 0)) {
+      error = "an input cannot be read";
       return false;
     }
     for (std::uint64_t left = size; left != 0;) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
-      if (std::fread(buffer.data(), 1, piece, input.get()) != piece) {
-        error = "\"" + Utf8FromPath(path) + "\" became shorter or unreadable while it was packed";
+      if (std::fread(buffer.data(), 1, piece, input) != piece) {
+        error = "an input became shorter or unreadable while it was packed";
         return false;
       }
       if (!Write(buffer.data(), piece)) return WriteFailed(error);
@@ -156,6 +155,11 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   } else {
     prefix_end = sections[resource_index].pointer_to_raw_data;
     next_rva = resource_rva;
+    // The headers are edited in the prefix, so they must lie wholly before the resources.
+    if (prefix_end < stub.size_of_headers) {
+      error = "the stub's resource section starts inside its headers";
+      return false;
+    }
     for (std::size_t index = 0; index < resource_index; ++index) {
       if (std::uint64_t{sections[index].pointer_to_raw_data} + sections[index].size_of_raw_data > prefix_end) {
         error = "the stub's section " + sections[index].name + " lies behind its resource section in the file";
@@ -164,6 +168,10 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
     }
   }
 
+  if (next_rva > kLargestImageSize) {
+    error = "the stub's sections reach past the largest image";
+    return false;
+  }
   const std::uint32_t section_rva = static_cast<std::uint32_t>(next_rva);
   if (!LayOutResourceSection(std::move(resources), section_rva, plan.resources, error)) return false;
   const std::uint64_t resource_raw_size = AlignUp(plan.resources.size, kImageFileAlignment);
@@ -171,7 +179,9 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   std::uint64_t position = prefix_end + resource_raw_size;
   next_rva = AlignUp(section_rva + plan.resources.size, stub.section_alignment);
 
-  plan.prefix.assign(stub_bytes.begin(), stub_bytes.begin() + static_cast<std::ptrdiff_t>(prefix_end));
+  // A stub whose last section ends short of a 4 KiB boundary is padded with zeros up to it.
+  plan.prefix.assign(prefix_end, 0);
+  std::copy_n(stub_bytes.begin(), std::min<std::uint64_t>(prefix_end, stub_bytes.size()), plan.prefix.begin());
   std::vector<std::uint8_t>& headers = plan.prefix;
   const auto section_field = [&](std::size_t index, std::uint32_t offset) {
     return &headers[stub.section_table_offset + kSectionHeaderSize * index + offset];
@@ -241,7 +251,7 @@ bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes,
   for (const PlacedResource& placed : plan.resources.placed) {
     if (!out.PadTo(plan.resource_section_offset + placed.offset)) return WriteFailed(error);
     const ResourceContent& content = placed.item->content;
-    if (content.file.empty()) {
+    if (content.file == nullptr) {
       if (!out.Write(content.bytes.data(), content.bytes.size())) return WriteFailed(error);
     } else if (!out.CopyFile(content.file, content.size, buffer, error)) {
       return false;

@@ -1,6 +1,9 @@
 #include "installer_report.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "byte_source.h"
@@ -14,25 +17,54 @@
 namespace {
 
 constexpr std::size_t kHashPieceSize = 1 << 20;
+// RCDATA 1 is a short version text; a larger one is not read.
+constexpr std::uint32_t kLargestPreviousVersion = 1 << 20;
 
 std::string KeyText(const ResourceKey& key) {
-  return key.IsName() ? Utf8FromUtf16(key.name) : "#" + std::to_string(key.id);
+  return key.IsName() ? EscapedUtf8FromUtf16(key.name) : "#" + std::to_string(key.id);
 }
 
-bool HashResource(const PeImage& image, ByteSource& source, const ResourceEntry& entry,
-                  std::vector<std::uint8_t>& buffer, std::string& digest) {
-  std::uint64_t offset = 0;
-  if (!image.FileOffsetOf(entry.data_rva, entry.size, offset)) return false;
-  Sha256 hash;
-  for (std::uint64_t done = 0; done < entry.size;) {
-    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), entry.size - done));
-    if (!source.Read(offset + done, buffer.data(), piece)) return false;
-    hash.Update(buffer.data(), piece);
-    done += piece;
+// Hashes each distinct block of the file once, and all blocks together no more bytes than the file
+// holds: resources that overlap cannot make the work grow past one reading of the file.
+class PayloadHasher {
+ public:
+  PayloadHasher(const PeImage& image, ByteSource& source)
+      : image_(image), source_(source), budget_(source.Size()), buffer_(kHashPieceSize) {}
+
+  // The digest, or nullopt with the reason in `problem`.
+  std::optional<std::string> Digest(const ResourceEntry& entry, std::string& problem) {
+    std::uint64_t offset = 0;
+    if (!image_.FileOffsetOf(entry.data_rva, entry.size, offset)) {
+      problem = "its data lies outside the file";
+      return std::nullopt;
+    }
+    const auto known = digests_.find({offset, entry.size});
+    if (known != digests_.end()) return known->second;
+    if (entry.size > budget_) {
+      problem = "the resources' distinct data blocks add up to more bytes than the file holds (a limit of --inspect)";
+      return std::nullopt;
+    }
+    budget_ -= entry.size;
+    Sha256 hash;
+    for (std::uint64_t done = 0; done < entry.size;) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), entry.size - done));
+      if (!source_.Read(offset + done, buffer_.data(), piece)) {
+        problem = "its data cannot be read";
+        return std::nullopt;
+      }
+      hash.Update(buffer_.data(), piece);
+      done += piece;
+    }
+    return digests_[{offset, entry.size}] = HexDigest(hash.Finish());
   }
-  digest = HexDigest(hash.Finish());
-  return true;
-}
+
+ private:
+  const PeImage& image_;
+  ByteSource& source_;
+  std::uint64_t budget_;
+  std::vector<std::uint8_t> buffer_;
+  std::map<std::pair<std::uint64_t, std::uint32_t>, std::string> digests_;
+};
 
 // The installer takes RCDATA 1 only as whole UTF-16 units ending in a zero unit.
 std::string PreviousVersion(const PeImage& image, ByteSource& source, const std::vector<ResourceEntry>& entries) {
@@ -40,50 +72,64 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
     return entry.type == ResourceKey::Id(kRcdataResourceType) && entry.name == ResourceKey::Id(1);
   });
   if (found == entries.end()) return "none";
+  std::string refused =
+      "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
   std::uint64_t offset = 0;
+  if (found->size == 0 || found->size % 2 != 0 || found->size > kLargestPreviousVersion ||
+      !image.FileOffsetOf(found->data_rva, found->size, offset)) {
+    return refused;
+  }
   std::vector<std::uint8_t> bytes(found->size);
-  if (found->size == 0 || found->size % 2 != 0 || found->size > (1u << 20) ||
-      !image.FileOffsetOf(found->data_rva, found->size, offset) || !source.Read(offset, bytes.data(), bytes.size()) ||
-      bytes[bytes.size() - 1] != 0 || bytes[bytes.size() - 2] != 0) {
-    return "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
+  if (!source.Read(offset, bytes.data(), bytes.size()) || bytes[bytes.size() - 1] != 0 ||
+      bytes[bytes.size() - 2] != 0) {
+    return refused;
   }
   std::u16string text;
   for (std::size_t index = 0; index + 2 < bytes.size(); index += 2)
     text += static_cast<char16_t>(bytes[index] | bytes[index + 1] << 8);
-  return "\"" + Utf8FromUtf16(text) + "\"";
+  return "\"" + EscapedUtf8FromUtf16(text) + "\"";
 }
 
 }  // namespace
 
 int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& errors) {
-  UniqueFile file = OpenFile(PathFromUtf8(path), "rb");
-  const std::optional<std::uint64_t> size = file ? SizeOfOpenFile(file.get()) : std::nullopt;
-  if (!size) {
-    errors << "drelix-pack: \"" << path << "\" does not exist or cannot be read\n";
-    return 1;
+  std::string error;
+  const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(path), error);
+  if (!input) {
+    errors << "drelix-pack: \"" << path << "\" " << error << "\n";
+    return kInspectionWouldFail;
   }
-  FileByteSource source(file.get(), *size);
+  FileByteSource source(input->file.get(), input->size);
+  return ReportInstaller(source, path, out, errors);
+}
+
+int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& out, std::ostream& errors) {
+  std::string error;
   PeImage image;
   std::vector<ResourceEntry> entries;
-  std::string error;
-  if (!ReadPeImage(source, image, error) || !ReadResourceEntries(image, source, entries, error)) {
-    errors << "drelix-pack: \"" << path << "\": " << error << "\n";
-    return 1;
+  bool limit_passed = false;
+  if (!ReadPeImage(source, image, error) || !ReadResourceEntries(image, source, entries, error, limit_passed)) {
+    errors << "drelix-pack: \"" << path << "\": " << error
+           << (limit_passed ? " (a limit of --inspect; the installer was not read whole)" : "") << "\n";
+    return limit_passed ? kInspectionIncomplete : kInspectionWouldFail;
   }
 
   // The installer's enumeration sees each name once, with the resource its language search finds;
   // the first language stands for it here.
   std::vector<PayloadResource> payload;
-  std::vector<std::uint8_t> buffer(kHashPieceSize);
+  PayloadHasher hasher(image, source);
+  std::string unread;
   out << "installer: " << path << "\n";
   for (std::string_view type : kPayloadTypes) {
     const ResourceEntry* previous = nullptr;
     for (const ResourceEntry& entry : entries) {
       if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
-      std::string digest;
+      std::string problem;
+      const std::optional<std::string> digest = hasher.Digest(entry, problem);
       out << "resource: type=" << type << " name=" << KeyText(entry.name) << " language=" << entry.language
-          << " size=" << entry.size << " sha256="
-          << (HashResource(image, source, entry, buffer, digest) ? digest : "(unreadable: outside the file)") << "\n";
+          << " size=" << entry.size << " sha256=" << (digest ? *digest : "(not read: " + problem + ")") << "\n";
+      if (!digest && unread.empty())
+        unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + problem;
       if (previous == nullptr || !(previous->name == entry.name)) {
         payload.push_back({std::string(type), entry.name.name, entry.name.id, entry.size});
       }
@@ -92,7 +138,7 @@ int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& er
   }
   const ExtractionVerdict verdict = JudgeExtraction(payload);
   const auto named = [](const PayloadResource* resource) {
-    return resource == nullptr ? std::string("none") : resource->type + "/" + Utf8FromUtf16(resource->name);
+    return resource == nullptr ? std::string("none") : resource->type + "/" + EscapedUtf8FromUtf16(resource->name);
   };
   const std::optional<SetupForm> form = verdict.setup ? SetupFormOfType(verdict.setup->type) : std::nullopt;
   out << "archive: " << named(verdict.archive) << "\n";
@@ -105,11 +151,16 @@ int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& er
                                  : std::string("none"))
       << "\n";
   out << "hardening: " << DescribeHardening(ReadImageHardening(image, source)) << "\n";
-  if (verdict.exit_code == 0) {
-    out << "extraction: would succeed\n";
-    return 0;
+  // A failed search is certain whatever the data holds: it ends the run before any data is read.
+  if (verdict.exit_code != 0) {
+    out << "extraction: would fail with exit code " << verdict.exit_code << " (Windows error " << verdict.windows_error
+        << "): " << verdict.reason << "\n";
+    return kInspectionWouldFail;
   }
-  out << "extraction: would fail with exit code " << verdict.exit_code << " (Windows error " << verdict.windows_error
-      << "): " << verdict.reason << "\n";
-  return 1;
+  if (!unread.empty()) {
+    out << "extraction: unknown, the installer was not read whole: " << unread << "\n";
+    return kInspectionIncomplete;
+  }
+  out << "extraction: would succeed\n";
+  return kInspectionWouldSucceed;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,35 +19,32 @@ namespace {
 
 constexpr std::uint16_t kEnglishUnitedStates = 1033;
 
-// One payload input: its path and size, or the reason it cannot be packed.
-std::optional<std::uint64_t> CheckInput(const char* role, const std::string& path, std::string& error) {
-  UniqueFile file = OpenFile(PathFromUtf8(path), "rb");
-  if (!file) {
-    error = std::string(role) + " \"" + path + "\" does not exist or cannot be read";
+// A stub is tens of kilobytes; the bound keeps a file that cannot be one from being read into memory.
+constexpr std::uint64_t kLargestStubSize = 16 << 20;
+
+// One input, open, or the reason it cannot be packed.
+std::optional<InputFile> OpenInput(const char* role, const std::string& path, std::string& error) {
+  std::string reason;
+  std::optional<InputFile> input = OpenInputFile(PathFromUtf8(path), reason);
+  if (!input) {
+    error = std::string(role) + " \"" + path + "\" " + reason;
     return std::nullopt;
   }
-  const std::optional<std::uint64_t> size = SizeOfOpenFile(file.get());
-  if (!size) {
-    error = std::string(role) + " \"" + path + "\" cannot be read";
-    return std::nullopt;
-  }
-  if (*size == 0) {
+  if (input->size == 0) {
     error = std::string(role) + " \"" + path + "\" is empty; the installer would treat it as missing and refuse to run";
     return std::nullopt;
   }
-  return size;
+  return input;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-  UniqueFile file = OpenFile(PathFromUtf8(path), "rb");
-  const std::optional<std::uint64_t> size = file ? SizeOfOpenFile(file.get()) : std::nullopt;
-  // A stub is tens of kilobytes; anything near the image limit cannot be one.
-  if (!size || *size > kLargestImageSize) {
-    error = "stub \"" + path + "\" does not exist or cannot be read";
+bool ReadStub(const InputFile& input, const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  if (input.size > kLargestStubSize) {
+    error = "stub \"" + path + "\" is " + std::to_string(input.size) +
+            " bytes; an installer without payload is at most " + std::to_string(kLargestStubSize);
     return false;
   }
-  bytes.resize(*size);
-  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+  bytes.resize(input.size);
+  if (std::fread(bytes.data(), 1, bytes.size(), input.file.get()) != bytes.size()) {
     error = "stub \"" + path + "\" cannot be read";
     return false;
   }
@@ -62,6 +60,7 @@ bool StubResources(std::span<const std::uint8_t> stub_bytes, PeImage& stub, std:
     error = "the stub is not an installer without payload: " + error;
     return false;
   }
+  std::uint64_t copied = 0;
   for (const ResourceEntry& entry : entries) {
     const std::string type(entry.type.name.begin(), entry.type.name.end());
     if (entry.type.IsName() && IsPayloadType(UpperCase(type))) {
@@ -77,6 +76,12 @@ bool StubResources(std::span<const std::uint8_t> stub_bytes, PeImage& stub, std:
     std::uint64_t offset = 0;
     if (!stub.FileOffsetOf(entry.data_rva, entry.size, offset)) {
       error = "the stub's resource data lies outside the file";
+      return false;
+    }
+    // Each resource is copied, so resources that overlap could otherwise cost memory without end.
+    copied += entry.size;
+    if (copied > stub_bytes.size()) {
+      error = "the stub's resources add up to more bytes than the stub holds";
       return false;
     }
     item.content.bytes.assign(stub_bytes.begin() + static_cast<std::ptrdiff_t>(offset),
@@ -103,23 +108,14 @@ ResourceItem PreviousVersionItem(const std::string& text) {
                       std::move(content)};
 }
 
-bool WriteSetupCabinet(const std::string& setup, std::uint64_t setup_size, const TemporaryFile& cabinet,
-                       std::uint64_t& cabinet_size, std::string& error) {
-  const std::filesystem::path setup_path = PathFromUtf8(setup);
-  const std::optional<std::int64_t> modified = ModificationTime(setup_path);
-  const DosDateTime stamp = DosDateTimeOf(modified.value_or(0));
-  UniqueFile input = OpenFile(setup_path, "rb");
-  UniqueFile output = OpenFile(cabinet.Path(), "wb");
-  if (!input || !output) {
-    error = "cannot make the setup program's cabinet beside the output";
-    return false;
-  }
-  if (!WriteCabinet(input.get(), setup_size, kSetupProgramName, stamp.date, stamp.time, output.get(), error)) {
+bool WriteSetupCabinet(const InputFile& setup, std::FILE* cabinet, std::uint64_t& cabinet_size, std::string& error) {
+  const DosDateTime stamp = DosDateTimeOf(setup.modified);
+  if (!WriteCabinet(setup.file.get(), setup.size, kSetupProgramName, stamp.date, stamp.time, cabinet, error)) {
     error = "cannot compress the setup program: " + error;
     return false;
   }
-  const std::optional<std::uint64_t> size = SizeOfOpenFile(output.get());
-  if (!size || std::fclose(output.release()) != 0) {
+  const std::optional<std::uint64_t> size = SizeOfOpenFile(cabinet);
+  if (!size || std::fflush(cabinet) != 0) {
     error = "cannot write the setup program's cabinet (disk full?)";
     return false;
   }
@@ -160,14 +156,21 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   const std::string archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
   const std::string setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
   for (const std::optional<std::string>& refusal :
-       {CheckPayloadName("--archive-name", archive_name, kArchivePrefix),
-        CheckPayloadName("--setup-name", setup_name, kSetupPrefix), CheckSetupName(setup_name, *form),
-        options.previous_version ? CheckPreviousVersion(*options.previous_version) : std::nullopt}) {
+       {CheckPayloadName("--archive-name", archive_name, kArchivePrefix, true),
+        CheckPayloadName("--setup-name", setup_name, kSetupPrefix, IsWrittenUnderItsName(*form)),
+        CheckSetupName(setup_name, *form),
+        options.previous_version ? CheckPreviousVersion(*options.previous_version, archive_name, archive_type)
+                                 : std::nullopt}) {
     if (refusal) return refuse(*refusal);
   }
 
+  // Every input is opened once, as a regular file, and packed from that open file.
+  std::optional<InputFile> stub_input;
   std::vector<std::uint8_t> stub_file_bytes;
-  if (options.stub && !ReadWholeFile(*options.stub, stub_file_bytes, error)) return refuse(error);
+  if (options.stub) {
+    stub_input = OpenInput("stub", *options.stub, error);
+    if (!stub_input || !ReadStub(*stub_input, *options.stub, stub_file_bytes, error)) return refuse(error);
+  }
   const std::span<const std::uint8_t> stub_bytes =
       options.stub ? std::span<const std::uint8_t>(stub_file_bytes) : carried_stub;
   PeImage stub;
@@ -175,42 +178,53 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (!StubResources(stub_bytes, stub, items, error)) return refuse(error);
   WarnOfMissingHardening(stub, stub_bytes, errors);
 
-  const std::optional<std::uint64_t> archive_size = CheckInput("archive", options.archive, error);
-  if (!archive_size) return refuse(error);
-  const std::optional<std::uint64_t> setup_size = CheckInput("setup program", options.setup, error);
-  if (!setup_size) return refuse(error);
+  const std::optional<InputFile> archive = OpenInput("archive", options.archive, error);
+  if (!archive) return refuse(error);
+  const std::optional<InputFile> setup = OpenInput("setup program", options.setup, error);
+  if (!setup) return refuse(error);
 
-  items.push_back(
-      PayloadItem(archive_type, UpperCase(archive_name), {{}, PathFromUtf8(options.archive), *archive_size}));
+  // The output may be replaced only when it is none of the inputs, under whatever name.
+  const std::filesystem::path output = PathFromUtf8(options.output);
+  OutputTarget target;
+  if (!ExamineOutput(output, target, error)) return refuse("--output \"" + options.output + "\" " + error);
+  const auto replaces = [&](const std::optional<InputFile>& input) {
+    return target.exists && input && input->identity == target.identity;
+  };
+  const auto same_file = [&](const char* option, const std::string& path) {
+    return refuse("--output \"" + options.output + "\" is the same file as " + option + " \"" + path +
+                  "\"; packing would replace it");
+  };
+  if (replaces(archive)) return same_file("--archive", options.archive);
+  if (replaces(setup)) return same_file("--setup", options.setup);
+  if (replaces(stub_input)) return same_file("--stub", *options.stub);
+
+  items.push_back(PayloadItem(archive_type, UpperCase(archive_name), {{}, archive->file.get(), archive->size}));
   const std::size_t setup_index = items.size();
-  items.push_back(
-      PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, PathFromUtf8(options.setup), *setup_size}));
+  items.push_back(PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, setup->file.get(), setup->size}));
   if (options.previous_version) items.push_back(PreviousVersionItem(*options.previous_version));
   // The inputs as they are bound the image a cabinet makes, but for a few bytes per block: refuse
   // a payload that is too large before anything is written.
   ImagePlan plan;
   if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
 
-  const std::filesystem::path output = PathFromUtf8(options.output);
-  std::optional<TemporaryFile> cabinet;
+  const std::filesystem::path folder = output.parent_path();
+  std::unique_ptr<TemporaryFile> cabinet;
   if (*form == SetupForm::cabinet) {
-    std::filesystem::path cabinet_path = output;
-    cabinet_path += ".cabinet.tmp";
-    cabinet.emplace(cabinet_path);
+    cabinet = TemporaryFile::Create(folder, error);
+    if (!cabinet) return refuse(error);
     std::uint64_t cabinet_size = 0;
-    if (!WriteSetupCabinet(options.setup, *setup_size, *cabinet, cabinet_size, error)) return refuse(error);
-    items[setup_index].content = {{}, cabinet->Path(), cabinet_size};
+    if (!WriteSetupCabinet(*setup, cabinet->File(), cabinet_size, error)) return refuse(error);
+    items[setup_index].content = {{}, cabinet->File(), cabinet_size};
     if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
   }
 
-  std::filesystem::path temporary_path = output;
-  temporary_path += ".tmp";
-  TemporaryFile temporary(temporary_path);
-  UniqueFile file = OpenFile(temporary.Path(), "wb");
-  if (!file) return refuse("cannot create \"" + Utf8FromPath(temporary.Path()) + "\" beside the output");
-  if (!WriteImage(plan, stub_bytes, file.get(), error)) return refuse(error);
-  if (std::fclose(file.release()) != 0) return refuse("writing the installer failed (disk full?)");
-  if (!temporary.MoveTo(output, error)) return refuse(error);
+  const std::unique_ptr<TemporaryFile> temporary = TemporaryFile::Create(folder, error);
+  if (!temporary) return refuse(error);
+  if (!WriteImage(plan, stub_bytes, temporary->File(), error)) return refuse(error);
+  // A replaced installer keeps its permissions (an executable stays executable).
+  if (!temporary->MoveTo(output, target.exists ? target.mode : TemporaryFile::DefaultMode(), error)) {
+    return refuse(error);
+  }
   // Wine runs an image up to the format's limit, but Windows documents 64-bit images as limited to
   // 2 GB: the installer is written, and whoever ships it is told.
   if (plan.file_size >= kLargestWindowsImageSize) {

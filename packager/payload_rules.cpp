@@ -5,6 +5,7 @@
 namespace {
 
 // The installer's exit codes and Windows errors that its payload search can end with.
+constexpr std::uint32_t kPathTooLong = 108;
 constexpr std::uint32_t kArchiveExtractionFailed = 112;
 constexpr std::uint32_t kSetupExtractionFailed = 115;
 constexpr std::uint32_t kErrorFileNotFound = 2;
@@ -14,7 +15,7 @@ constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 
 char16_t FoldAscii(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit; }
 
-std::string Quoted(std::u16string_view name) { return "\"" + Utf8FromUtf16(name) + "\""; }
+std::string Quoted(std::u16string_view name) { return "\"" + EscapedUtf8FromUtf16(name) + "\""; }
 
 // Letters, digits and the punctuation given: what names and version texts may hold.
 bool IsPlainCharacter(char character, std::string_view punctuation) {
@@ -91,9 +92,19 @@ bool StartsWithNoCase(std::u16string_view name, std::string_view prefix) {
   return true;
 }
 
-std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix) {
+bool IsWrittenUnderItsName(SetupForm form) { return form != SetupForm::plain; }
+
+std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix,
+                                            bool written_as_file) {
   const std::string shown = std::string(option) + " \"" + std::string(name) + "\"";
-  if (name.size() > kLongestPayloadName) return shown + " is longer than 259 characters";
+  if (name.size() > kLongestPayloadName)
+    return shown + " is longer than " + std::to_string(kLongestPayloadName) + " characters";
+  if (written_as_file && name.size() > kLongestFileName) {
+    return shown + " is longer than " + std::to_string(kLongestFileName) +
+           " characters: the installer writes it as a file in its scratch folder, and even in the shortest one (" +
+           std::string(kShortestScratchDirectory) + ") the path would pass " + std::to_string(kLongestPath) +
+           " characters, so every run would end with exit code 108";
+  }
   if (!StartsWithNoCase(Utf16FromUtf8(name), prefix)) return shown + " must begin with \"" + std::string(prefix) + "\"";
   // Windows drops a trailing dot from a file name, which would make "SETUP.EXE." name "setup.exe".
   bool plain = !name.empty() && name.back() != '.';
@@ -111,11 +122,31 @@ std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form)
   return std::nullopt;
 }
 
-std::optional<std::string> CheckPreviousVersion(std::string_view text) {
+std::string ShortestInstallCommandLine(std::string_view archive_name, std::string_view archive_type,
+                                       std::string_view previous_version) {
+  const std::string scratch(kShortestScratchDirectory);
+  const std::string archive_switch = archive_type == "B7" ? "install-archive" : "uncompressed-archive";
+  return "\"" + scratch + std::string(kSetupProgramName) + "\" --" + archive_switch + "=\"" + scratch +
+         std::string(archive_name) + "\" --previous-version=\"" + std::string(previous_version) + "\"";
+}
+
+std::optional<std::string> CheckPreviousVersion(std::string_view text, std::string_view archive_name,
+                                                std::string_view archive_type) {
+  if (text.empty()) {
+    return "--previous-version is empty: an empty previous version matches any installed version; leave the option "
+           "out for an installer that needs none";
+  }
   for (char character : text) {
     if (!IsPlainCharacter(character, " ._+~-")) {
       return "--previous-version \"" + std::string(text) + "\" may hold only letters, digits, spaces and . _ + ~ -";
     }
+  }
+  const std::size_t line = ShortestInstallCommandLine(archive_name, archive_type, text).size();
+  if (line > kLongestCommandLine) {
+    return "--previous-version of " + std::to_string(text.size()) +
+           " characters is too long: with it the installer's command line for the setup program would be at least " +
+           std::to_string(line) + " characters, more than the " + std::to_string(kLongestCommandLine) +
+           " it holds, so every run would end with exit code 105";
   }
   return std::nullopt;
 }
@@ -137,19 +168,20 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
       const bool is_archive = StartsWithNoCase(resource.name, kArchivePrefix);
       if (!is_archive && !StartsWithNoCase(resource.name, kSetupPrefix)) {
         return fail(kErrorInvalidData,
-                    "resource " + std::string(type) + "/" + Utf8FromUtf16(resource.name) +
+                    "resource " + std::string(type) + "/" + EscapedUtf8FromUtf16(resource.name) +
                         " is neither the archive (\"drelix...\") nor the setup program (\"setup...\")");
       }
       const PayloadResource*& kept = is_archive ? verdict.archive : verdict.setup;
       const char* role = is_archive ? "archive" : "setup resource";
       if (kept != nullptr) {
         return fail(kErrorTooManyNames, std::string("a second ") + role + ", " + std::string(type) + "/" +
-                                            Utf8FromUtf16(resource.name) + ", after " + kept->type + "/" +
-                                            Utf8FromUtf16(kept->name));
+                                            EscapedUtf8FromUtf16(resource.name) + ", after " + kept->type + "/" +
+                                            EscapedUtf8FromUtf16(kept->name));
       }
       if (resource.name.size() > kLongestPayloadName) {
-        return fail(kErrorFilenameExcedRange,
-                    std::string("the ") + role + " name " + Quoted(resource.name) + " is longer than 259 characters");
+        return fail(kErrorFilenameExcedRange, std::string("the ") + role + " name " + Quoted(resource.name) +
+                                                  " is longer than " + std::to_string(kLongestPayloadName) +
+                                                  " characters");
       }
       if (resource.name.find_first_of(u"\\/:") != std::u16string_view::npos) {
         return fail(kErrorInvalidData, std::string("the ") + role + " name " + Quoted(resource.name) +
@@ -164,6 +196,17 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
   }
   if (verdict.setup == nullptr) {
     return fail(kErrorFileNotFound, "no setup program: no resource of type B7, BL or BN is named \"setup...\"");
+  }
+  // Written as files, the names must fit beside the scratch folder, which is never shorter than a
+  // drive root's; a plain setup program is written as "setup.exe" whatever its name.
+  for (const PayloadResource* written : {verdict.archive, verdict.setup->type == "BN" ? nullptr : verdict.setup}) {
+    if (written != nullptr && written->name.size() > kLongestFileName) {
+      verdict.exit_code = kPathTooLong;
+      verdict.reason = "the name " + Quoted(written->name) + " is longer than " + std::to_string(kLongestFileName) +
+                       " characters: even in the shortest scratch folder (" + std::string(kShortestScratchDirectory) +
+                       ") its path would pass " + std::to_string(kLongestPath) + " characters";
+      return verdict;
+    }
   }
   if (verdict.setup->type == "BL" && UpperCase(Utf8FromUtf16(verdict.setup->name)) == UpperCase(kSetupProgramName)) {
     verdict.exit_code = kSetupExtractionFailed;

@@ -16,10 +16,20 @@ inline constexpr std::string_view kArchivePrefix = "drelix";
 inline constexpr std::string_view kSetupPrefix = "setup";
 inline constexpr std::string_view kDefaultArchiveName = "DRELIX.PACKED.7Z";
 inline constexpr std::string_view kDefaultArchiveType = "B7";
-// A name and its terminator must fit the installer's 260-unit path buffer.
-inline constexpr std::size_t kLongestPayloadName = 259;
+// The installer's paths and names fit a 260-unit buffer with their terminator.
+inline constexpr std::size_t kLongestPath = 259;
+inline constexpr std::size_t kLongestPayloadName = kLongestPath;
 // The file the installer makes from a cabinet or a patch, and writes a plain setup program as.
 inline constexpr std::string_view kSetupProgramName = "setup.exe";
+// The installer writes its payload into a folder "QV_<five hex digits>.tmp" beside itself. The
+// shortest such folder is in a drive's root (the installer's own path is always a full one), so
+// this is the shortest path any payload file name is appended to ...
+inline constexpr std::string_view kShortestScratchDirectory = "C:\\QV_00000.tmp\\";
+// ... and a name written as a file that is longer than this always ends the run with exit code 108.
+inline constexpr std::size_t kLongestFileName = kLongestPath - kShortestScratchDirectory.size();
+// The install command line with its terminator fits a 1040-unit buffer; a line whose fixed pieces
+// do not fit ends the run with exit code 105.
+inline constexpr std::size_t kLongestCommandLine = 1039;
 
 enum class SetupForm { cabinet, plain, patch };
 
@@ -34,10 +44,23 @@ std::string UpperCase(std::string_view text);  // A-Z only, as the resource comp
 // The installer's prefix test: only A-Z fold to lower case, every other unit must match exactly.
 bool StartsWithNoCase(std::u16string_view name, std::string_view prefix);
 
+// Whether the installer writes a setup resource of this form as a file under its own name.
+bool IsWrittenUnderItsName(SetupForm form);
+
 // What packing refuses, each as a one-line reason naming `option`; nullopt when accepted.
-std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix);
+// `written_as_file`: the installer writes the resource under this name (the archive always, the
+// setup resource unless it is plain), so it must fit beside the shortest scratch folder.
+std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix,
+                                            bool written_as_file);
 std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form);
-std::optional<std::string> CheckPreviousVersion(std::string_view text);
+// The version text must be plain and non-empty (an empty one matches any installed version), and
+// the install command line the installer builds from it must fit even from a drive's root.
+std::optional<std::string> CheckPreviousVersion(std::string_view text, std::string_view archive_name,
+                                                std::string_view archive_type);
+// The install command line without the installer's own arguments, as the installer builds it in
+// the shortest scratch folder: every installer's line is at least this long.
+std::string ShortestInstallCommandLine(std::string_view archive_name, std::string_view archive_type,
+                                       std::string_view previous_version);
 
 // One resource of a payload type, in the order the installer's enumeration reports it.
 struct PayloadResource {

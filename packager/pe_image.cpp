@@ -15,17 +15,15 @@ constexpr std::uint32_t kDirectoryTableSize = 16;
 constexpr std::uint32_t kDirectoryEntrySize = 8;
 constexpr std::uint32_t kDataEntrySize = 16;
 constexpr std::uint32_t kHighBit = 0x80000000;
-// A real resource tree has a few hundred entries at most; the bound keeps a hostile one, whose
-// directories may all point at the same table, from taking time without end.
-constexpr std::size_t kMostResourceEntries = 1 << 20;
 
 bool IsPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 // Reads the resource directory through its RVA, which keeps every read inside the section.
 class ResourceTreeReader {
  public:
-  ResourceTreeReader(const PeImage& image, ByteSource& source, std::vector<ResourceEntry>& entries, std::string& error)
-      : image_(image), source_(source), entries_(entries), error_(error) {
+  ResourceTreeReader(const PeImage& image, ByteSource& source, std::vector<ResourceEntry>& entries, std::string& error,
+                     bool& limit_passed)
+      : image_(image), source_(source), entries_(entries), error_(error), limit_passed_(limit_passed) {
     base_ = image.directories[kResourceDirectory].virtual_address;
   }
 
@@ -34,7 +32,9 @@ class ResourceTreeReader {
     if (!ReadAt(offset, table, sizeof table)) return false;
     const std::uint32_t count = ReadUint16(table + 12) + ReadUint16(table + 14);
     for (std::uint32_t index = 0; index < count; ++index) {
-      if (++visited_ > kMostResourceEntries) return Fail("the resource directory has too many entries");
+      if (++visited_ > kMostResourceEntries) {
+        return Beyond("the resource directory has more than " + std::to_string(kMostResourceEntries) + " entries");
+      }
       std::uint8_t entry[kDirectoryEntrySize];
       if (!ReadAt(offset + kDirectoryTableSize + index * kDirectoryEntrySize, entry, sizeof entry)) return false;
       const std::uint32_t name_field = ReadUint32(entry);
@@ -72,7 +72,12 @@ class ResourceTreeReader {
   bool ReadName(std::uint32_t offset, std::u16string& name) {
     std::uint8_t length_field[2];
     if (!ReadAt(offset, length_field, sizeof length_field)) return false;
-    std::vector<std::uint8_t> units(2 * std::size_t{ReadUint16(length_field)});
+    const std::size_t length = ReadUint16(length_field);
+    if (length > kLongestResourceName) {
+      return Beyond("a resource name is " + std::to_string(length) + " units long, more than " +
+                    std::to_string(kLongestResourceName));
+    }
+    std::vector<std::uint8_t> units(2 * length);
     if (!ReadAt(offset + 2, units.data(), static_cast<std::uint32_t>(units.size()))) return false;
     name.clear();
     for (std::size_t index = 0; index < units.size(); index += 2)
@@ -95,10 +100,17 @@ class ResourceTreeReader {
     return false;
   }
 
+  bool Beyond(std::string reason) {
+    error_ = std::move(reason);
+    limit_passed_ = true;
+    return false;
+  }
+
   const PeImage& image_;
   ByteSource& source_;
   std::vector<ResourceEntry>& entries_;
   std::string& error_;
+  bool& limit_passed_;
   std::uint32_t base_ = 0;
   std::size_t visited_ = 0;
 };
@@ -143,6 +155,11 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
   }
   const std::uint16_t section_count = ReadUint16(coff + 2);
   const std::uint16_t optional_size = ReadUint16(coff + 16);
+  // The headers' offsets are 32-bit fields: ones that would wrap around cannot be an image's.
+  if (std::uint64_t{signature_offset} + 4 + kCoffHeaderSize + optional_size > UINT32_MAX) {
+    error = "not a Windows executable (the PE header lies past 4 GiB)";
+    return false;
+  }
   image.coff_header_offset = signature_offset + 4;
   image.optional_header_offset = image.coff_header_offset + kCoffHeaderSize;
   image.section_table_offset = image.optional_header_offset + optional_size;
@@ -210,9 +227,16 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
 }
 
 bool ReadResourceEntries(const PeImage& image, ByteSource& source, std::vector<ResourceEntry>& entries,
-                         std::string& error) {
+                         std::string& error, bool& limit_passed) {
   entries.clear();
+  limit_passed = false;
   if (image.directories[kResourceDirectory].virtual_address == 0) return true;
-  ResourceTreeReader reader(image, source, entries, error);
+  ResourceTreeReader reader(image, source, entries, error, limit_passed);
   return reader.ReadDirectory(0, 0, ResourceEntry{});
+}
+
+bool ReadResourceEntries(const PeImage& image, ByteSource& source, std::vector<ResourceEntry>& entries,
+                         std::string& error) {
+  bool limit_passed = false;
+  return ReadResourceEntries(image, source, entries, error, limit_passed);
 }

@@ -71,9 +71,19 @@ struct ResourceEntry {
   std::uint32_t code_page = 0;
 };
 
+// What reading a resource tree may cost, far beyond any real installer's (a few hundred entries,
+// payload names of at most 259 units) and small enough that a hostile tree, whose directories may
+// all point at the same table, is refused in moments and a few hundred MiB: directory entries
+// visited on all three levels, and the length of one name in UTF-16 units.
+inline constexpr std::size_t kMostResourceEntries = 65536;
+inline constexpr std::size_t kLongestResourceName = 1024;
+
 // Refuses anything but a whole PE32+ image for x86-64 whose sections lie within the source.
 [[nodiscard]] bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error);
 // The leaves of the resource tree in the order of the directory; none when the image has no
 // resource directory.
 [[nodiscard]] bool ReadResourceEntries(const PeImage& image, ByteSource& source, std::vector<ResourceEntry>& entries,
                                        std::string& error);
+// The same, telling a tree that passes one of the limits above (`limit_passed`) from a broken one.
+[[nodiscard]] bool ReadResourceEntries(const PeImage& image, ByteSource& source, std::vector<ResourceEntry>& entries,
+                                       std::string& error, bool& limit_passed);

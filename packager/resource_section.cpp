@@ -25,7 +25,7 @@ struct DirectoryNode {
 
 std::string Describe(const ResourceItem& item) {
   const auto key = [](const ResourceKey& key) {
-    return key.IsName() ? Utf8FromUtf16(key.name) : "#" + std::to_string(key.id);
+    return key.IsName() ? EscapedUtf8FromUtf16(key.name) : "#" + std::to_string(key.id);
   };
   return key(item.type) + "/" + key(item.name) + " language " + std::to_string(item.language);
 }

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,7 +14,7 @@
 // Where a resource's bytes come from when the image is written.
 struct ResourceContent {
   std::vector<std::uint8_t> bytes;  // small resources, held whole
-  std::filesystem::path file;       // a payload, streamed from this file when not empty
+  std::FILE* file = nullptr;        // a payload, streamed from the start of this open file when set
   std::uint64_t size = 0;
 };
 

@@ -22,7 +22,38 @@ void AppendUtf8(std::string& text, char32_t code_point) {
   }
 }
 
+bool IsShownAsItIs(char16_t unit) {
+  if (unit <= u' ' || unit == u'\\' || (unit >= 0x7F && unit <= 0xA0) || unit == 0xAD) return false;
+  if (unit >= 0x2000 && unit <= 0x200F) return false;  // wide spaces, zero-width and direction marks
+  if (unit >= 0x2028 && unit <= 0x202F) return false;  // separators and direction embeddings
+  if (unit >= 0x205F && unit <= 0x206F) return false;  // invisible operators and direction isolates
+  return unit != 0x3000 && unit != 0xFEFF && !(unit >= 0xFFF9 && unit <= 0xFFFB);
+}
+
+void AppendEscape(std::string& text, char16_t unit) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  text += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(unit >> shift) & 0xF];
+}
+
 }  // namespace
+
+std::string EscapedUtf8FromUtf16(std::u16string_view text) {
+  std::string result;
+  for (std::size_t index = 0; index < text.size(); ++index) {
+    const char16_t unit = text[index];
+    const bool high = unit >= 0xD800 && unit < 0xDC00;
+    if (high && index + 1 < text.size() && text[index + 1] >= 0xDC00 && text[index + 1] < 0xE000) {
+      result += Utf8FromUtf16(text.substr(index, 2));
+      ++index;
+    } else if ((unit >= 0xD800 && unit < 0xE000) || !IsShownAsItIs(unit)) {
+      AppendEscape(result, unit);
+    } else {
+      AppendUtf8(result, unit);
+    }
+  }
+  return result;
+}
 
 std::string Utf8FromUtf16(std::u16string_view text) {
   std::string result;

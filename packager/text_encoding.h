@@ -7,5 +7,10 @@
 
 // Unpaired surrogates become U+FFFD, so any resource name can be printed.
 std::string Utf8FromUtf16(std::u16string_view text);
+// For printing text from a file the tool does not trust: as UTF-8, except that every unit that is
+// not a visible character (controls, spaces, line and paragraph separators, the invisible format
+// characters that reorder or hide text, unpaired surrogates) and the backslash itself become \uXXXX,
+// so no name can move the cursor, colour the terminal or forge a line or a field of a report.
+std::string EscapedUtf8FromUtf16(std::u16string_view text);
 // Invalid UTF-8 bytes become U+FFFD.
 std::u16string Utf16FromUtf8(std::string_view text);

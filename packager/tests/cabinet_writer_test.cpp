@@ -46,7 +46,7 @@ Bytes ReadFileBytes(const fs::path& path) {
 // A file holding `bytes`, positioned at its start, for WriteCabinet to read.
 std::FILE* InputHolding(const Bytes& bytes) {
   std::FILE* file = std::tmpfile();
-  if (file != nullptr) {
+  if (file != nullptr && !bytes.empty()) {
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::rewind(file);
   }
@@ -172,9 +172,9 @@ class CabinetWriterTest : public ::testing::Test {
                         const Bytes& trailing = {}, const std::string& name = kInnerName) {
     std::FILE* input = InputHolding(content);
     std::FILE* output = std::fopen(path.c_str(), "wb");
-    std::fwrite(leading.data(), 1, leading.size(), output);
+    if (!leading.empty()) std::fwrite(leading.data(), 1, leading.size(), output);
     const bool written = WriteCabinet(input, content.size(), name, kDosDate, kDosTime, output, error);
-    std::fwrite(trailing.data(), 1, trailing.size(), output);
+    if (!trailing.empty()) std::fwrite(trailing.data(), 1, trailing.size(), output);
     std::fclose(output);
     std::fclose(input);
     return written;

@@ -124,12 +124,8 @@ TEST_F(PackedImageTest, LargestArchiveReachesTheImageLimitAndOneByteMoreIsRefuse
   const PeImage stub = ReadImage(stub_);
   const auto plan_with = [&](std::uint64_t archive_size, ImagePlan& plan, std::string& error) {
     std::vector<ResourceItem> items{
-        {ResourceKey::Name(u"B7"),
-         ResourceKey::Name(u"DRELIX.PACKED.7Z"),
-         1033,
-         0,
-         {{}, directory_ / "archive.bin", archive_size}},
-        {ResourceKey::Name(u"BN"), ResourceKey::Name(u"SETUP.EXE"), 1033, 0, {{}, directory_ / "setup.exe", 16384}}};
+        {ResourceKey::Name(u"B7"), ResourceKey::Name(u"DRELIX.PACKED.7Z"), 1033, 0, {{}, stdin, archive_size}},
+        {ResourceKey::Name(u"BN"), ResourceKey::Name(u"SETUP.EXE"), 1033, 0, {{}, stdin, 16384}}};
     return PlanImage(stub, stub_, std::move(items), plan, error);
   };
   ImagePlan plan;
@@ -332,8 +328,11 @@ TEST_P(RefusedStubTest, IsRefusedWithItsReasonAndNoOutput) {
   EXPECT_EQ(PackWith(stub, Bytes(10, 'a'), message, output), 1);
   EXPECT_NE(message.find(GetParam().message), std::string::npos) << message;
   EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
-  EXPECT_FALSE(std::filesystem::exists(directory_ / "out.exe"));
-  EXPECT_FALSE(std::filesystem::exists(directory_ / "out.exe.tmp"));
+  // Nothing but the inputs is left: no output, no temporary file.
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_)) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"archive.bin", "setup.bin", "stub.exe"}));
 }
 
 void PackedAlready(Bytes& stub, const PeImage&);

@@ -32,7 +32,8 @@ TEST_P(ExtractionVerdictTest, MatchesTheInstallersSearch) {
   EXPECT_EQ(verdict.setup ? verdict.setup->type : "", c.setup_type);
 }
 
-const std::u16string kLongName = u"DRELIX" + std::u16string(254, u'A');  // 260 characters
+const std::u16string kLongName = u"DRELIX" + std::u16string(254, u'A');     // 260 characters
+const std::u16string kLongestFile = u"DRELIX" + std::u16string(237, u'A');  // 243 characters
 
 INSTANTIATE_TEST_SUITE_P(
     Payloads, ExtractionVerdictTest,
@@ -70,24 +71,67 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{
             "IntegerIdEndsThePass", {Named("B7", u"DRELIX"), Id("B7", 7), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"},
         SearchCase{"CabinetNamedSetupExe", {Named("B7", u"DRELIX"), Named("BL", u"Setup.Exe")}, 115, 0, "B7", "BL"},
-        SearchCase{"PlainNamedSetupExe", {Named("B7", u"DRELIX"), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"}),
+        SearchCase{"PlainNamedSetupExe", {Named("B7", u"DRELIX"), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"},
+        // Names written as files must fit beside the shortest scratch folder, C:\QV_XXXXX.tmp\.
+        SearchCase{"ArchiveNameOf243", {Named("B7", kLongestFile), Named("BL", u"SETUP")}, 0, 0, "B7", "BL"},
+        SearchCase{"ArchiveNameOf244", {Named("B7", kLongestFile + u"A"), Named("BL", u"SETUP")}, 108, 0, "B7", "BL"},
+        SearchCase{"CabinetNameOf244",
+                   {Named("B7", u"DRELIX"), Named("BL", u"SETUP" + std::u16string(239, u'A'))},
+                   108,
+                   0,
+                   "B7",
+                   "BL"},
+        SearchCase{"PlainSetupNameOf259IsNeverAFileName",
+                   {Named("B7", u"DRELIX"), Named("BN", u"SETUP" + std::u16string(254, u'A'))},
+                   0,
+                   0,
+                   "B7",
+                   "BN"}),
     [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 
 TEST(PayloadNameTest, PackingRefusesWhatTheRunWouldNot) {
-  EXPECT_EQ(CheckPayloadName("--archive-name", "drelix.packed.7z", kArchivePrefix), std::nullopt);
-  EXPECT_EQ(CheckPayloadName("--archive-name", "DRELIX" + std::string(253, 'A'), kArchivePrefix), std::nullopt);
-  EXPECT_EQ(*CheckPayloadName("--archive-name", "DRELIX" + std::string(254, 'A'), kArchivePrefix),
-            "--archive-name \"DRELIX" + std::string(254, 'A') + "\" is longer than 259 characters");
-  EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP.EXE.", kSetupPrefix),
+  EXPECT_EQ(CheckPayloadName("--archive-name", "drelix.packed.7z", kArchivePrefix, true), std::nullopt);
+  EXPECT_EQ(CheckPayloadName("--archive-name", "DRELIX" + std::string(237, 'A'), kArchivePrefix, true), std::nullopt);
+  EXPECT_EQ(
+      *CheckPayloadName("--archive-name", "DRELIX" + std::string(238, 'A'), kArchivePrefix, true),
+      "--archive-name \"DRELIX" + std::string(238, 'A') +
+          "\" is longer than 243 characters: the installer writes it as a file in its scratch folder, and even in "
+          "the shortest one (C:\\QV_00000.tmp\\) the path would pass 259 characters, so every run would end with "
+          "exit code 108");
+  // A plain setup program is written as setup.exe, so its resource name only has to fit the name buffer.
+  EXPECT_EQ(CheckPayloadName("--setup-name", "SETUP" + std::string(254, 'A'), kSetupPrefix, false), std::nullopt);
+  EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP" + std::string(255, 'A'), kSetupPrefix, false),
+            "--setup-name \"SETUP" + std::string(255, 'A') + "\" is longer than 259 characters");
+  EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP.EXE.", kSetupPrefix, true),
             "--setup-name \"SETUP.EXE.\" must be a plain file name made of letters, digits and . _ + ~ -, not ending "
             "in a dot");
-  EXPECT_EQ(*CheckPayloadName("--setup-name", "SÉTUP", kSetupPrefix),
+  EXPECT_EQ(*CheckPayloadName("--setup-name", "SÉTUP", kSetupPrefix, true),
             "--setup-name \"SÉTUP\" must begin with \"setup\"");
   EXPECT_EQ(*CheckSetupName("SETUP.EXE", SetupForm::patch),
             "a patch setup cannot be named \"SETUP.EXE\": that is the name the installer gives the setup program it "
             "makes from it");
   EXPECT_EQ(CheckSetupName("SETUP.EXE", SetupForm::plain), std::nullopt);
   EXPECT_EQ(UpperCase("drelix.packed-é"), "DRELIX.PACKED-é");
+}
+
+// The install command line holds 1039 characters; from a drive's root its fixed pieces leave room
+// for exactly this much previous version, depending on the archive's name and type.
+TEST(PayloadNameTest, PreviousVersionMustBeNonEmptyAndFitTheCommandLine) {
+  EXPECT_EQ(ShortestInstallCommandLine("DRELIX.PACKED.7Z", "B7", "1.2.3.4"),
+            "\"C:\\QV_00000.tmp\\setup.exe\" --install-archive=\"C:\\QV_00000.tmp\\DRELIX.PACKED.7Z\" "
+            "--previous-version=\"1.2.3.4\"");
+  EXPECT_NE(CheckPreviousVersion("", "DRELIX.PACKED.7Z", "B7")->find("is empty"), std::string::npos);
+  EXPECT_EQ(CheckPreviousVersion("1.2.3.4", "DRELIX.PACKED.7Z", "B7"), std::nullopt);
+  const auto longest = [](std::string_view archive_name, std::string_view type) {
+    std::size_t length = 1;
+    while (!CheckPreviousVersion(std::string(length + 1, '1'), archive_name, type)) ++length;
+    return length;
+  };
+  EXPECT_EQ(longest("DRELIX.PACKED.7Z", "B7"), 1039u - 102u);
+  EXPECT_EQ(longest("DRELIX.PACKED.7Z", "BN"), 1039u - 107u);
+  EXPECT_EQ(longest("DRELIX" + std::string(237, 'A'), "B7"), 1039u - 329u);
+  EXPECT_NE(CheckPreviousVersion(std::string(938, '1'), "DRELIX.PACKED.7Z", "B7")->find("exit code 105"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -112,10 +112,10 @@ INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,
                            return name.substr(0, name.find('.'));
                          });
 
-TEST(PackagedInstallerLongNameTest, NameOf259CharactersKeepsThePayload) {
+TEST(PackagedInstallerLongNameTest, NameOf243CharactersKeepsThePayload) {
   const LoadedModule module = LoadFixture(L"packaged_long_name.exe");
   ASSERT_TRUE(module) << "error " << GetLastError();
-  const std::wstring name = L"DRELIX" + std::wstring(253, L'A');
+  const std::wstring name = L"DRELIX" + std::wstring(237, L'A');
   EXPECT_EQ(PayloadResourceNames(module.get()), (Names{L"B7/" + name, L"BN/SETUP.EXE"}));
   EXPECT_EQ(ResourceBytes(module.get(), L"B7", name.c_str()), PayloadFixture(L"archive.bin"));
 }

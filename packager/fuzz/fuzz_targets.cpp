@@ -1,0 +1,59 @@
+#include "fuzz_targets.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "byte_source.h"
+#include "installer_report.h"
+#include "pack.h"
+
+namespace {
+
+// A folder with the inputs, made once per process and removed at its end.
+class PackingFolder {
+ public:
+  PackingFolder() {
+    std::error_code ignored;
+    path_ = std::filesystem::temp_directory_path() / ("drelix-pack-fuzz-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::create_directories(path_);
+    std::ofstream(path_ / "archive.7z") << "archive";
+    std::ofstream(path_ / "setup.exe") << "setup";
+  }
+  ~PackingFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  PackingFolder(const PackingFolder&) = delete;
+  PackingFolder& operator=(const PackingFolder&) = delete;
+
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace
+
+int InspectBytes(std::span<const std::uint8_t> bytes) {
+  MemoryByteSource source(bytes);
+  std::ostringstream out;
+  std::ostringstream errors;
+  return ReportInstaller(source, "fuzzed.exe", out, errors);
+}
+
+int PackWithStub(std::span<const std::uint8_t> bytes) {
+  static const PackingFolder folder;
+  PackOptions options;
+  options.archive = (folder.Path() / "archive.7z").string();
+  options.setup = (folder.Path() / "setup.exe").string();
+  options.setup_form = "plain";
+  options.output = (folder.Path() / "installer.exe").string();
+  std::ostringstream errors;
+  return Pack(options, bytes, errors);
+}
