@@ -9,7 +9,8 @@
 namespace {
 
 // Measured on ext4 and tmpfs (bench/README.md): pieces that stay in the core's cache while they are
-// summed and written back out; 1 MiB pieces made the kernel's copy into the output twice as slow.
+// summed and written back out; 1 MiB pieces made the kernel's copy into an ext4 output two to three
+// times as slow.
 constexpr std::size_t kCopyPieceSize = 256 << 10;
 constexpr std::uint32_t kResourceSectionCharacteristics = 0x40000040;  // initialised data, readable
 

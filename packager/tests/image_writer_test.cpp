@@ -49,11 +49,12 @@ Bytes RawData(const Bytes& file, const SectionHeader& section, std::uint32_t siz
   return Bytes(file.begin() + section.pointer_to_raw_data, file.begin() + section.pointer_to_raw_data + size);
 }
 
+constexpr std::size_t kNoCheckSumField = std::numeric_limits<std::size_t>::max() - 4;
+
 // The PE checksum the plain way, as a reference for the image writer's wide sum: one 16-bit word at
 // a time with the carry folded back after every addition, the checksum field's two words left out,
 // a last odd byte taken as a word of its own, and the file's length added.
-std::uint32_t WordByWordChecksum(const Bytes& file,
-                                 std::size_t check_sum_offset = std::numeric_limits<std::size_t>::max() - 4) {
+std::uint32_t WordByWordChecksum(const Bytes& file, std::size_t check_sum_offset = kNoCheckSumField) {
   std::uint32_t sum = 0;
   for (std::size_t offset = 0; offset < file.size(); offset += 2) {
     if (offset == check_sum_offset || offset == check_sum_offset + 2) continue;
