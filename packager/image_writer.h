@@ -45,12 +45,13 @@ struct ImagePlan {
 [[nodiscard]] bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes,
                              std::vector<ResourceItem> resources, ImagePlan& plan, std::string& error);
 
-// Writes the planned image to `output` from its start; file contents are copied in 1 MiB pieces.
+// Writes the planned image to `output` from its start; file contents are copied in 256 KiB pieces.
 [[nodiscard]] bool WriteImage(const ImagePlan& plan, std::span<const std::uint8_t> stub_bytes, std::FILE* output,
                               std::string& error);
 
 // The PE header checksum: the 16-bit one's-complement sum of the file's little-endian words
-// (the checksum field itself counted as zero) plus the file's length. Fed in pieces of any size.
+// (the checksum field itself counted as zero) plus the file's length. Fed in pieces of any size
+// (each under 16 GiB).
 class ImageChecksum {
  public:
   void Update(const std::uint8_t* data, std::size_t size) noexcept;

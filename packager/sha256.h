@@ -1,5 +1,6 @@
-// FIPS 180-4 SHA-256 for the packaging tool: the digest of a payload that is read once, in pieces,
-// without holding it in memory.
+// SHA-256 for the packaging tool, through a well-kept library: OpenSSL's libcrypto on Linux (which
+// uses the CPU's SHA extensions where it has them), the system's BCrypt on Windows. A payload is
+// hashed as it is read once, in pieces, without holding it in memory.
 #pragma once
 
 #include <array>
@@ -7,20 +8,21 @@
 #include <cstdint>
 #include <string>
 
-// FIPS 180-4 SHA-256, fed in pieces of any size.
+// SHA-256, fed in pieces of any size. The library cannot fail on a valid object but for want of
+// memory or a broken installation of it; then the tool says which call failed and aborts, since a
+// wrong digest must never be printed.
 class Sha256 {
  public:
+  Sha256() noexcept;
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
   void Update(const void* data, std::size_t size) noexcept;
   std::array<std::uint8_t, 32> Finish() noexcept;  // the object is spent afterwards
 
  private:
-  void CompressBlock(const std::uint8_t* block) noexcept;
-
-  std::array<std::uint32_t, 8> state_ = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  std::array<std::uint8_t, 64> pending_block_ = {};
-  std::size_t pending_size_ = 0;
-  std::uint64_t message_size_ = 0;
+  void* context_ = nullptr;  // the library's hash state: an EVP_MD_CTX or a BCRYPT_HASH_HANDLE
 };
 
 std::string HexDigest(const std::array<std::uint8_t, 32>& digest);  // lower-case hex
