@@ -88,6 +88,6 @@ class TemporaryFile {
 
   UniqueFile file_;
   std::filesystem::path directory_;
-  std::filesystem::path name_;  // empty while the file has no name
-  int cleanup_slot_ = -1;       // where the signal handler finds the name
+  std::filesystem::path name_;              // empty while the file has no name
+  [[maybe_unused]] int cleanup_slot_ = -1;  // where the signal handler finds the name (Linux only)
 };
