@@ -8,9 +8,12 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
+
+#include "host_file.h"
+#include "little_endian.h"
 
 namespace {
 
@@ -40,34 +43,13 @@ static_assert(kCabinetHeaderSize + kFolderEntrySize + kFileEntrySize + kMaximumN
                   kMaximumDataBlockCount * (kDataBlockHeaderSize + kMaximumBlockDataSize) <=
               0xFFFFFFFFu);
 
-void AppendUint16(std::vector<std::uint8_t>& bytes, std::uint16_t value) {
-  bytes.push_back(static_cast<std::uint8_t>(value));
-  bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-void AppendUint32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-  AppendUint16(bytes, static_cast<std::uint16_t>(value));
-  AppendUint16(bytes, static_cast<std::uint16_t>(value >> 16));
-}
-
-void StoreUint16(std::uint8_t* bytes, std::uint16_t value) noexcept {
-  bytes[0] = static_cast<std::uint8_t>(value);
-  bytes[1] = static_cast<std::uint8_t>(value >> 8);
-}
-
-void StoreUint32(std::uint8_t* bytes, std::uint32_t value) noexcept {
-  StoreUint16(bytes, static_cast<std::uint16_t>(value));
-  StoreUint16(bytes + 2, static_cast<std::uint16_t>(value >> 16));
-}
-
 // The MS-CAB checksum: little-endian 32-bit words XORed together. The one to three bytes left
 // over are folded in with the first of them most significant, as the format defines.
 std::uint32_t CabinetChecksum(const std::uint8_t* bytes, std::size_t size, std::uint32_t seed) noexcept {
   std::uint32_t checksum = seed;
   const std::size_t whole_words_size = size - size % 4;
   for (std::size_t i = 0; i < whole_words_size; i += 4) {
-    checksum ^= std::uint32_t{bytes[i]} | (std::uint32_t{bytes[i + 1]} << 8) | (std::uint32_t{bytes[i + 2]} << 16) |
-                (std::uint32_t{bytes[i + 3]} << 24);
+    checksum ^= ReadUint32(bytes + i);
   }
   std::uint32_t tail = 0;
   for (std::size_t i = whole_words_size; i < size; ++i) {
@@ -75,24 +57,6 @@ std::uint32_t CabinetChecksum(const std::uint8_t* bytes, std::size_t size, std::
   }
   return checksum ^ tail;
 }
-
-std::int64_t TellPosition(std::FILE* file) noexcept {
-#if defined(_WIN32)
-  return _ftelli64(file);
-#else
-  return ftello(file);
-#endif
-}
-
-bool SeekPosition(std::FILE* file, std::int64_t position) noexcept {
-#if defined(_WIN32)
-  return _fseeki64(file, position, SEEK_SET) == 0;
-#else
-  return fseeko(file, position, SEEK_SET) == 0;
-#endif
-}
-
-std::string SystemReason() { return std::strerror(errno); }
 
 // A raw deflate stream (no zlib header) reset before every block. The best compression level:
 // a cabinet is written once and downloaded with every installer.
@@ -132,8 +96,8 @@ class MszipCompressor {
       return 0;
     }
     deflate_data[0] = 0x01;
-    StoreUint16(deflate_data + 1, static_cast<std::uint16_t>(size));
-    StoreUint16(deflate_data + 3, static_cast<std::uint16_t>(~size));
+    WriteUint16(deflate_data + 1, static_cast<std::uint16_t>(size));
+    WriteUint16(deflate_data + 3, static_cast<std::uint16_t>(~size));
     std::memcpy(deflate_data + kStoredBlockOverhead, piece, size);
     return sizeof kMszipSignature + kStoredBlockOverhead + size;
   }
@@ -210,8 +174,8 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
             std::to_string(kMaximumInputSize);
     return false;
   }
-  const std::int64_t cabinet_start = TellPosition(output);
-  if (cabinet_start < 0) {
+  const std::optional<std::uint64_t> cabinet_start = PositionInFile(output);
+  if (!cabinet_start) {
     error = "the output position cannot be read (the output must be a seekable file): " + SystemReason();
     return false;
   }
@@ -251,12 +215,12 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
       error = "zlib failed to compress a block";
       return false;
     }
-    StoreUint16(data_block.data() + 4, static_cast<std::uint16_t>(block_data_size));  // cbData
-    StoreUint16(data_block.data() + 6, static_cast<std::uint16_t>(piece_size));       // cbUncomp
+    WriteUint16(data_block.data() + 4, static_cast<std::uint16_t>(block_data_size));  // cbData
+    WriteUint16(data_block.data() + 6, static_cast<std::uint16_t>(piece_size));       // cbUncomp
     // csum covers the compressed data first, then cbData and cbUncomp.
     const std::uint32_t checksum = CabinetChecksum(
         data_block.data() + 4, 4, CabinetChecksum(data_block.data() + kDataBlockHeaderSize, block_data_size, 0));
-    StoreUint32(data_block.data(), checksum);
+    WriteUint32(data_block.data(), checksum);
 
     const std::size_t record_size = kDataBlockHeaderSize + block_data_size;
     if (std::fwrite(data_block.data(), 1, record_size, output) != record_size) {
@@ -268,10 +232,10 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
 
   // Seeking flushes what is buffered, so the last seek also reports a write that failed late.
   std::uint8_t cabinet_size_field[4];
-  StoreUint32(cabinet_size_field, static_cast<std::uint32_t>(cabinet_size));
-  if (!SeekPosition(output, cabinet_start + static_cast<std::int64_t>(kCabinetSizeFieldOffset)) ||
+  WriteUint32(cabinet_size_field, static_cast<std::uint32_t>(cabinet_size));
+  if (!SeekFile(output, *cabinet_start + kCabinetSizeFieldOffset) ||
       std::fwrite(cabinet_size_field, 1, sizeof cabinet_size_field, output) != sizeof cabinet_size_field ||
-      !SeekPosition(output, cabinet_start + static_cast<std::int64_t>(cabinet_size))) {
+      !SeekFile(output, *cabinet_start + cabinet_size)) {
     error = "writing the cabinet failed: " + SystemReason();
     return false;
   }

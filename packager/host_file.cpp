@@ -1,6 +1,8 @@
 #include "host_file.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <random>
 
 #ifdef _WIN32
@@ -12,10 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstring>
 #endif
 
 namespace {
@@ -39,8 +39,6 @@ std::filesystem::path FolderOf(const std::filesystem::path& directory) {
 }
 
 #ifndef _WIN32
-
-std::string SystemReason() { return std::strerror(errno); }
 
 std::string TypeName(mode_t mode) {
   if (S_ISDIR(mode)) return "a directory";
@@ -176,16 +174,27 @@ bool SeekFile(std::FILE* file, std::uint64_t offset) {
 #endif
 }
 
+std::optional<std::uint64_t> PositionInFile(std::FILE* file) {
+#ifdef _WIN32
+  const long long position = _ftelli64(file);
+#else
+  const off_t position = ftello(file);
+#endif
+  if (position < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(position);
+}
+
+std::string SystemReason() { return std::strerror(errno); }
+
 std::optional<std::uint64_t> SizeOfOpenFile(std::FILE* file) {
 #ifdef _WIN32
   if (_fseeki64(file, 0, SEEK_END) != 0) return std::nullopt;
-  const long long size = _ftelli64(file);
 #else
   if (fseeko(file, 0, SEEK_END) != 0) return std::nullopt;
-  const off_t size = ftello(file);
 #endif
-  if (size < 0 || !SeekFile(file, 0)) return std::nullopt;
-  return static_cast<std::uint64_t>(size);
+  const std::optional<std::uint64_t> size = PositionInFile(file);
+  if (!size || !SeekFile(file, 0)) return std::nullopt;
+  return size;
 }
 
 #ifndef _WIN32

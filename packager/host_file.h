@@ -25,6 +25,9 @@ std::filesystem::path PathFromUtf8(const std::string& path);
 std::string Utf8FromPath(const std::filesystem::path& path);
 
 [[nodiscard]] bool SeekFile(std::FILE* file, std::uint64_t offset);
+std::optional<std::uint64_t> PositionInFile(std::FILE* file);
+// The C library's text for the last failed call (errno).
+std::string SystemReason();
 // Leaves the position at the start of the file.
 std::optional<std::uint64_t> SizeOfOpenFile(std::FILE* file);
 

@@ -3,40 +3,14 @@
 #include <algorithm>
 
 #include "little_endian.h"
+#include "pe_format.h"
 
 namespace {
 
-constexpr std::size_t kDebugDirectory = 6;
-constexpr std::size_t kLoadConfigurationDirectory = 10;
-
-constexpr std::uint32_t kOptionalImageBaseOffset = 24;
-constexpr std::uint32_t kOptionalDllCharacteristicsOffset = 70;
-constexpr std::uint16_t kHighEntropyVa = 0x0020;
-constexpr std::uint16_t kDynamicBase = 0x0040;
-constexpr std::uint16_t kNxCompatible = 0x0100;
-constexpr std::uint16_t kGuardCf = 0x4000;
-
-// The 64-bit load configuration directory's fields read here, at their documented offsets.
-constexpr std::uint32_t kLoadConfigDependentLoadFlagsOffset = 0x4E;
-constexpr std::uint32_t kLoadConfigSecurityCookieOffset = 0x58;
-constexpr std::uint32_t kLoadConfigGuardCfFunctionTableOffset = 0x80;
-constexpr std::uint32_t kLoadConfigGuardFlagsOffset = 0x90;
+// The load configuration is read up to the last field looked at.
 constexpr std::uint32_t kLoadConfigReadSize = kLoadConfigGuardFlagsOffset + 4;
-constexpr std::uint32_t kGuardCfInstrumented = 0x100;
-constexpr std::uint32_t kGuardCfFunctionTablePresent = 0x400;
-constexpr std::uint16_t kLoadLibrarySearchSystem32 = 0x0800;
-
-constexpr std::uint32_t kDebugEntrySize = 28;
-constexpr std::uint32_t kDebugTypeExDllCharacteristics = 20;
-constexpr std::uint32_t kExDllCharacteristicsCetCompatible = 0x1;
 // A real debug directory has a handful of entries; the bound keeps a hostile size from taking time.
 constexpr std::uint32_t kMostDebugEntries = 64;
-
-constexpr std::uint32_t kSectionMemoryWrite = 0x80000000;
-
-std::uint64_t ReadUint64(const std::uint8_t* bytes) {
-  return ReadUint32(bytes) | std::uint64_t{ReadUint32(bytes + 4)} << 32;
-}
 
 bool ReadAtRva(const PeImage& image, ByteSource& source, std::uint32_t rva, void* destination, std::uint32_t size) {
   std::uint64_t offset = 0;
@@ -87,9 +61,12 @@ bool CetCompatible(const PeImage& image, ByteSource& source) {
     std::uint8_t entry[kDebugEntrySize];
     if (!ReadAtRva(image, source, directory.virtual_address + index * kDebugEntrySize, entry, sizeof entry))
       return false;
-    if (ReadUint32(entry + 12) != kDebugTypeExDllCharacteristics || ReadUint32(entry + 16) < 4) continue;
+    if (ReadUint32(entry + kDebugTypeOffset) != kDebugTypeExDllCharacteristics ||
+        ReadUint32(entry + kDebugDataSizeOffset) < 4)
+      continue;
     std::uint8_t characteristics[4];
-    if (ReadAtRva(image, source, ReadUint32(entry + 20), characteristics, sizeof characteristics) &&
+    if (ReadAtRva(image, source, ReadUint32(entry + kDebugDataAddressOffset), characteristics,
+                  sizeof characteristics) &&
         (ReadUint32(characteristics) & kExDllCharacteristicsCetCompatible) != 0) {
       return true;
     }

@@ -12,7 +12,7 @@ namespace {
 // summed and written back out; 1 MiB pieces made the kernel's copy into an ext4 output two to three
 // times as slow.
 constexpr std::size_t kCopyPieceSize = 256 << 10;
-constexpr std::uint32_t kResourceSectionCharacteristics = 0x40000040;  // initialised data, readable
+constexpr std::uint32_t kResourceSectionCharacteristics = kSectionInitializedData | kSectionMemoryRead;
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
@@ -71,9 +71,10 @@ class ChecksummedOutput {
 };
 
 void SetDirectory(std::vector<std::uint8_t>& headers, const PeImage& stub, std::size_t index, DataDirectory value) {
-  std::uint8_t* field = &headers[stub.optional_header_offset + kOptionalDataDirectoryOffset + 8 * index];
+  std::uint8_t* field =
+      &headers[stub.optional_header_offset + kOptionalDataDirectoryOffset + kDataDirectorySize * index];
   WriteUint32(field, value.virtual_address);
-  WriteUint32(field + 4, value.size);
+  WriteUint32(field + kDataDirectorySizeOffset, value.size);
 }
 
 }  // namespace
@@ -185,7 +186,7 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
     return false;
   }
   const std::uint32_t section_rva = static_cast<std::uint32_t>(next_rva);
-  if (!LayOutResourceSection(std::move(resources), section_rva, plan.resources, error)) return false;
+  if (!LayOutResourceTree(std::move(resources), section_rva, plan.resources, error)) return false;
   const std::uint64_t resource_raw_size = AlignUp(plan.resources.size, kImageFileAlignment);
   plan.resource_section_offset = prefix_end;
   std::uint64_t position = prefix_end + resource_raw_size;
@@ -226,8 +227,8 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   const std::uint32_t old_resource_raw_size = appended ? 0 : sections[resource_index].size_of_raw_data;
   if (appended) {
     std::copy_n(".rsrc\0\0\0", 8, resource_header);
-    WriteUint32(resource_header + 36, kResourceSectionCharacteristics);
-    std::uint8_t* count = &headers[stub.coff_header_offset + 2];
+    WriteUint32(resource_header + kSectionCharacteristicsOffset, kResourceSectionCharacteristics);
+    std::uint8_t* count = &headers[stub.coff_header_offset + kCoffSectionCountOffset];
     WriteUint16(count, static_cast<std::uint16_t>(ReadUint16(count) + 1));
   }
   WriteUint32(resource_header + kSectionVirtualSizeOffset, static_cast<std::uint32_t>(plan.resources.size));

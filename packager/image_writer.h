@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "pe_image.h"
-#include "resource_section.h"
+#include "resource_tree.h"
 
 // Every size and address of an image is a 32-bit field; this is the largest image whose last page
 // still has a 32-bit address. A payload that would make a larger image is refused. Wine loads and
@@ -33,7 +33,7 @@ struct ImagePlan {
   std::vector<std::uint8_t>
       prefix;  // the output's first bytes: edited headers and the stub's sections before the resources
   std::uint64_t resource_section_offset = 0;
-  ResourceSectionLayout resources;
+  ResourceTreeLayout resources;
   std::vector<MovedSection> moved_sections;
   std::uint64_t file_size = 0;
   std::uint32_t check_sum_offset = 0;

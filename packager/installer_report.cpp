@@ -11,6 +11,7 @@
 #include "image_hardening.h"
 #include "payload_rules.h"
 #include "pe_image.h"
+#include "resource_tree.h"
 #include "sha256.h"
 #include "text_encoding.h"
 
@@ -32,22 +33,22 @@ class PayloadHasher {
       : image_(image), source_(source), budget_(source.Size()), buffer_(kHashPieceSize) {}
 
   // The digest, or nullopt with the reason in `problem`.
-  std::optional<std::string> Digest(const ResourceEntry& entry, std::string& problem) {
+  std::optional<std::string> Digest(const ResourceContent& content, std::string& problem) {
     std::uint64_t offset = 0;
-    if (!image_.FileOffsetOf(entry.data_rva, entry.size, offset)) {
+    if (!image_.FileOffsetOf(content.data_rva, content.size, offset)) {
       problem = "its data lies outside the file";
       return std::nullopt;
     }
-    const auto known = digests_.find({offset, entry.size});
+    const auto known = digests_.find({offset, content.size});
     if (known != digests_.end()) return known->second;
-    if (entry.size > budget_) {
+    if (content.size > budget_) {
       problem = "the resources' distinct data blocks add up to more bytes than the file holds (a limit of --inspect)";
       return std::nullopt;
     }
-    budget_ -= entry.size;
+    budget_ -= content.size;
     Sha256 hash;
-    for (std::uint64_t done = 0; done < entry.size;) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), entry.size - done));
+    for (std::uint64_t done = 0; done < content.size;) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), content.size - done));
       if (!source_.Read(offset + done, buffer_.data(), piece)) {
         problem = "its data cannot be read";
         return std::nullopt;
@@ -55,7 +56,7 @@ class PayloadHasher {
       hash.Update(buffer_.data(), piece);
       done += piece;
     }
-    return digests_[{offset, entry.size}] = HexDigest(hash.Finish());
+    return digests_[{offset, content.size}] = HexDigest(hash.Finish());
   }
 
  private:
@@ -63,31 +64,25 @@ class PayloadHasher {
   ByteSource& source_;
   std::uint64_t budget_;
   std::vector<std::uint8_t> buffer_;
-  std::map<std::pair<std::uint64_t, std::uint32_t>, std::string> digests_;
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> digests_;
 };
 
-// The installer takes RCDATA 1 only as whole UTF-16 units ending in a zero unit.
-std::string PreviousVersion(const PeImage& image, ByteSource& source, const std::vector<ResourceEntry>& entries) {
-  const auto found = std::find_if(entries.begin(), entries.end(), [](const ResourceEntry& entry) {
-    return entry.type == ResourceKey::Id(kRcdataResourceType) && entry.name == ResourceKey::Id(1);
+std::string PreviousVersion(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items) {
+  const auto found = std::find_if(items.begin(), items.end(), [](const ResourceItem& item) {
+    return IsPreviousVersionResource(item.type, item.name);
   });
-  if (found == entries.end()) return "none";
-  std::string refused =
-      "none (RCDATA 1 of " + std::to_string(found->size) + " bytes is not UTF-16 text ending in a zero)";
+  if (found == items.end()) return "none";
+  const std::uint64_t size = found->content.size;
+  const std::string refused =
+      "none (RCDATA 1 of " + std::to_string(size) + " bytes is not UTF-16 text ending in a zero)";
   std::uint64_t offset = 0;
-  if (found->size == 0 || found->size % 2 != 0 || found->size > kLargestPreviousVersion ||
-      !image.FileOffsetOf(found->data_rva, found->size, offset)) {
+  if (size > kLargestPreviousVersion || !image.FileOffsetOf(found->content.data_rva, size, offset)) {
     return refused;
   }
-  std::vector<std::uint8_t> bytes(found->size);
-  if (!source.Read(offset, bytes.data(), bytes.size()) || bytes[bytes.size() - 1] != 0 ||
-      bytes[bytes.size() - 2] != 0) {
-    return refused;
-  }
-  std::u16string text;
-  for (std::size_t index = 0; index + 2 < bytes.size(); index += 2)
-    text += static_cast<char16_t>(bytes[index] | bytes[index + 1] << 8);
-  return "\"" + EscapedUtf8FromUtf16(text) + "\"";
+  std::vector<std::uint8_t> bytes(size);
+  if (!source.Read(offset, bytes.data(), bytes.size())) return refused;
+  const std::optional<std::u16string> text = PreviousVersionText(bytes);
+  return text ? "\"" + EscapedUtf8FromUtf16(*text) + "\"" : refused;
 }
 
 }  // namespace
@@ -106,9 +101,9 @@ int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& er
 int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& out, std::ostream& errors) {
   std::string error;
   PeImage image;
-  std::vector<ResourceEntry> entries;
+  std::vector<ResourceItem> items;
   bool limit_passed = false;
-  if (!ReadPeImage(source, image, error) || !ReadResourceEntries(image, source, entries, error, limit_passed)) {
+  if (!ReadPeImage(source, image, error) || !ReadResourceTree(image, source, items, error, limit_passed)) {
     errors << "drelix-pack: \"" << path << "\": " << error
            << (limit_passed ? " (a limit of --inspect; the installer was not read whole)" : "") << "\n";
     return limit_passed ? kInspectionIncomplete : kInspectionWouldFail;
@@ -120,18 +115,19 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   PayloadHasher hasher(image, source);
   std::string unread;
   out << "installer: " << path << "\n";
-  for (std::string_view type : kPayloadTypes) {
-    const ResourceEntry* previous = nullptr;
-    for (const ResourceEntry& entry : entries) {
+  for (std::string_view type : kPayloadTypes<char>) {
+    const ResourceItem* previous = nullptr;
+    for (const ResourceItem& entry : items) {
       if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
       std::string problem;
-      const std::optional<std::string> digest = hasher.Digest(entry, problem);
+      const std::optional<std::string> digest = hasher.Digest(entry.content, problem);
       out << "resource: type=" << type << " name=" << KeyText(entry.name) << " language=" << entry.language
-          << " size=" << entry.size << " sha256=" << (digest ? *digest : "(not read: " + problem + ")") << "\n";
+          << " size=" << entry.content.size << " sha256=" << (digest ? *digest : "(not read: " + problem + ")") << "\n";
       if (!digest && unread.empty())
         unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + problem;
       if (previous == nullptr || !(previous->name == entry.name)) {
-        payload.push_back({std::string(type), entry.name.name, entry.name.id, entry.size});
+        payload.push_back(
+            {std::string(type), entry.name.name, entry.name.id, static_cast<std::uint32_t>(entry.content.size)});
       }
       previous = &entry;
     }
@@ -144,7 +140,7 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   out << "archive: " << named(verdict.archive) << "\n";
   out << "setup: " << named(verdict.setup) << "\n";
   out << "setup form: " << (form ? SetupFormName(*form) : "unknown") << "\n";
-  out << "previous version: " << PreviousVersion(image, source, entries) << "\n";
+  out << "previous version: " << PreviousVersion(image, source, items) << "\n";
   const DataDirectory& certificates = image.directories[kCertificateDirectory];
   out << "signature: "
       << (certificates.size != 0 ? "Authenticode certificate table of " + std::to_string(certificates.size) + " bytes"

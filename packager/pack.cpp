@@ -14,6 +14,7 @@
 #include "image_writer.h"
 #include "payload_rules.h"
 #include "pe_image.h"
+#include "resource_tree.h"
 
 namespace {
 
@@ -55,39 +56,29 @@ bool ReadStub(const InputFile& input, const std::string& path, std::vector<std::
 bool StubResources(std::span<const std::uint8_t> stub_bytes, PeImage& stub, std::vector<ResourceItem>& items,
                    std::string& error) {
   MemoryByteSource source(stub_bytes);
-  std::vector<ResourceEntry> entries;
-  if (!ReadPeImage(source, stub, error) || !ReadResourceEntries(stub, source, entries, error)) {
+  if (!ReadPeImage(source, stub, error) || !ReadResourceTree(stub, source, items, error)) {
     error = "the stub is not an installer without payload: " + error;
     return false;
   }
   std::uint64_t copied = 0;
-  for (const ResourceEntry& entry : entries) {
-    const std::string type(entry.type.name.begin(), entry.type.name.end());
-    if (entry.type.IsName() && IsPayloadType(UpperCase(type))) {
-      error = "the stub already carries a payload (resources of type " + UpperCase(type) +
-              "); give an installer without payload";
+  for (ResourceItem& item : items) {
+    if (const std::optional<std::string> refusal = CheckStubResource(item.type, item.name)) {
+      error = *refusal;
       return false;
     }
-    if (entry.type == ResourceKey::Id(kRcdataResourceType) && entry.name == ResourceKey::Id(1)) {
-      error = "the stub already carries a previous version (RCDATA 1); give an installer without payload";
-      return false;
-    }
-    ResourceItem item{entry.type, entry.name, entry.language, entry.code_page, {}};
     std::uint64_t offset = 0;
-    if (!stub.FileOffsetOf(entry.data_rva, entry.size, offset)) {
+    if (!stub.FileOffsetOf(item.content.data_rva, item.content.size, offset)) {
       error = "the stub's resource data lies outside the file";
       return false;
     }
     // Each resource is copied, so resources that overlap could otherwise cost memory without end.
-    copied += entry.size;
+    copied += item.content.size;
     if (copied > stub_bytes.size()) {
       error = "the stub's resources add up to more bytes than the stub holds";
       return false;
     }
     item.content.bytes.assign(stub_bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                              stub_bytes.begin() + static_cast<std::ptrdiff_t>(offset + entry.size));
-    item.content.size = entry.size;
-    items.push_back(std::move(item));
+                              stub_bytes.begin() + static_cast<std::ptrdiff_t>(offset + item.content.size));
   }
   return true;
 }
@@ -98,19 +89,18 @@ ResourceItem PayloadItem(std::string_view type, std::string_view name, ResourceC
                       std::move(content)};
 }
 
-// The previous version as the installer reads it: UTF-16LE with its terminating zero unit.
 ResourceItem PreviousVersionItem(const std::string& text) {
   ResourceContent content;
-  for (char character : text) content.bytes.insert(content.bytes.end(), {static_cast<std::uint8_t>(character), 0});
-  content.bytes.insert(content.bytes.end(), {0, 0});
+  content.bytes = PreviousVersionBytes(text);
   content.size = content.bytes.size();
-  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0,
-                      std::move(content)};
+  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(kPreviousVersionId), kEnglishUnitedStates,
+                      0, std::move(content)};
 }
 
 bool WriteSetupCabinet(const InputFile& setup, std::FILE* cabinet, std::uint64_t& cabinet_size, std::string& error) {
   const DosDateTime stamp = DosDateTimeOf(setup.modified);
-  if (!WriteCabinet(setup.file.get(), setup.size, kSetupProgramName, stamp.date, stamp.time, cabinet, error)) {
+  if (!WriteCabinet(setup.file.get(), setup.size, kSetupProgramName<char>.Get(), stamp.date, stamp.time, cabinet,
+                    error)) {
     error = "cannot compress the setup program: " + error;
     return false;
   }
@@ -149,16 +139,14 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
 
   const std::string archive_type = UpperCase(options.archive_type.value_or(std::string(kDefaultArchiveType)));
   if (!IsPayloadType(archive_type)) {
-    return refuse("--archive-type must be B7, BL or BN, not \"" + *options.archive_type + "\"");
+    return refuse("--archive-type must be " + PayloadTypeList() + ", not \"" + *options.archive_type + "\"");
   }
   const std::optional<SetupForm> form = ParseSetupForm(options.setup_form.value_or("cabinet"));
   if (!form) return refuse("--setup-form must be cabinet, plain or patch, not \"" + *options.setup_form + "\"");
   const std::string archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
   const std::string setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
   for (const std::optional<std::string>& refusal :
-       {CheckPayloadName("--archive-name", archive_name, kArchivePrefix, true),
-        CheckPayloadName("--setup-name", setup_name, kSetupPrefix, IsWrittenUnderItsName(*form)),
-        CheckSetupName(setup_name, *form),
+       {CheckArchiveName(archive_name), CheckSetupName(setup_name, *form),
         options.previous_version ? CheckPreviousVersion(*options.previous_version, archive_name, archive_type)
                                  : std::nullopt}) {
     if (refusal) return refuse(*refusal);
@@ -209,7 +197,7 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
 
   const std::filesystem::path folder = output.parent_path();
   std::unique_ptr<TemporaryFile> cabinet;
-  if (*form == SetupForm::cabinet) {
+  if (*form == SetupForm::kCabinet) {
     cabinet = TemporaryFile::Create(folder, error);
     if (!cabinet) return refuse(error);
     std::uint64_t cabinet_size = 0;

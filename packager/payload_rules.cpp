@@ -1,13 +1,13 @@
 #include "payload_rules.h"
 
+#include "conventions/exit_outcome.h"
+#include "conventions/setup_switches.h"
+#include "pe_format.h"
 #include "text_encoding.h"
 
 namespace {
 
-// The installer's exit codes and Windows errors that its payload search can end with.
-constexpr std::uint32_t kPathTooLong = 108;
-constexpr std::uint32_t kArchiveExtractionFailed = 112;
-constexpr std::uint32_t kSetupExtractionFailed = 115;
+// The Windows errors that the installer's payload search can end with.
 constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorInvalidData = 13;
 constexpr std::uint32_t kErrorTooManyNames = 68;
@@ -23,20 +23,20 @@ bool IsPlainCharacter(char character, std::string_view punctuation) {
          (character >= '0' && character <= '9') || punctuation.find(character) != std::string_view::npos;
 }
 
-// How each setup form travels: its name on the command line, its resource type and its default
-// resource name.
+// Each setup form's name on the tool's command line and its default resource name.
 struct SetupFormTraits {
   SetupForm form;
   std::string_view name;
-  std::string_view resource_type;
   std::string_view default_name;
 };
 
 constexpr SetupFormTraits kSetupForms[] = {
-    {SetupForm::cabinet, "cabinet", "BL", "SETUP.EX_"},
-    {SetupForm::plain, "plain", "BN", "SETUP.EXE"},
-    {SetupForm::patch, "patch", "B7", "SETUP.PATCH"},
+    {SetupForm::kCabinet, "cabinet", "SETUP.EX_"},
+    {SetupForm::kPlain, "plain", "SETUP.EXE"},
+    {SetupForm::kPatch, "patch", "SETUP.PATCH"},
 };
+
+constexpr std::size_t kPayloadTypeCount = std::size(kSetupFormOfPayloadType);
 
 const SetupFormTraits& TraitsOf(SetupForm form) {
   for (const SetupFormTraits& traits : kSetupForms) {
@@ -58,22 +58,31 @@ std::optional<SetupForm> ParseSetupForm(std::string_view text) {
 
 std::string_view SetupFormName(SetupForm form) { return TraitsOf(form).name; }
 
-std::string_view SetupResourceType(SetupForm form) { return TraitsOf(form).resource_type; }
+std::string_view SetupResourceType(SetupForm form) {
+  for (std::size_t index = 0; index < kPayloadTypeCount; ++index) {
+    if (kSetupFormOfPayloadType[index] == form) return kPayloadTypes<char>[index];
+  }
+  return kPayloadTypes<char>[0];
+}
 
 std::string_view DefaultSetupName(SetupForm form) { return TraitsOf(form).default_name; }
 
 std::optional<SetupForm> SetupFormOfType(std::string_view type) {
-  for (const SetupFormTraits& traits : kSetupForms) {
-    if (traits.resource_type == type) return traits.form;
+  for (std::size_t index = 0; index < kPayloadTypeCount; ++index) {
+    if (kPayloadTypes<char>[index] == type) return kSetupFormOfPayloadType[index];
   }
   return std::nullopt;
 }
 
-bool IsPayloadType(std::string_view type) {
-  for (std::string_view known : kPayloadTypes) {
-    if (known == type) return true;
+bool IsPayloadType(std::string_view type) { return SetupFormOfType(type).has_value(); }
+
+std::string PayloadTypeList() {
+  std::string list;
+  for (std::size_t index = 0; index < kPayloadTypeCount; ++index) {
+    list += index == 0 ? "" : index + 1 == kPayloadTypeCount ? " or " : ", ";
+    list += kPayloadTypes<char>[index];
   }
-  return false;
+  return list;
 }
 
 std::string UpperCase(std::string_view text) {
@@ -92,8 +101,10 @@ bool StartsWithNoCase(std::u16string_view name, std::string_view prefix) {
   return true;
 }
 
-bool IsWrittenUnderItsName(SetupForm form) { return form != SetupForm::plain; }
+namespace {
 
+// `written_as_file`: the installer writes the resource under this name, so it must fit beside the
+// shortest scratch folder.
 std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix,
                                             bool written_as_file) {
   const std::string shown = std::string(option) + " \"" + std::string(name) + "\"";
@@ -113,9 +124,21 @@ std::optional<std::string> CheckPayloadName(std::string_view option, std::string
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<std::string> CheckArchiveName(std::string_view name) {
+  return CheckPayloadName("--archive-name", name, kArchivePrefix<char>.Get(), true);
+}
+
 std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form) {
+  // A plain setup program is written as "setup.exe" whatever its resource name.
+  const bool written_as_file = form != SetupForm::kPlain;
+  if (std::optional<std::string> refusal =
+          CheckPayloadName("--setup-name", name, kSetupPrefix<char>.Get(), written_as_file)) {
+    return refusal;
+  }
   // A cabinet or a patch written as "setup.exe" would be the very file the run then creates from it.
-  if (form != SetupForm::plain && UpperCase(name) == UpperCase(kSetupProgramName)) {
+  if (written_as_file && UpperCase(name) == UpperCase(kSetupProgramName<char>.Get())) {
     return "a " + std::string(SetupFormName(form)) + " setup cannot be named \"" + std::string(name) +
            "\": that is the name the installer gives the setup program it makes from it";
   }
@@ -125,9 +148,11 @@ std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form)
 std::string ShortestInstallCommandLine(std::string_view archive_name, std::string_view archive_type,
                                        std::string_view previous_version) {
   const std::string scratch(kShortestScratchDirectory);
-  const std::string archive_switch = archive_type == "B7" ? "install-archive" : "uncompressed-archive";
-  return "\"" + scratch + std::string(kSetupProgramName) + "\" --" + archive_switch + "=\"" + scratch +
-         std::string(archive_name) + "\" --previous-version=\"" + std::string(previous_version) + "\"";
+  const std::string archive_switch =
+      archive_type == kDefaultArchiveType ? kInstallArchiveSwitch<char>.Get() : kUncompressedArchiveSwitch<char>.Get();
+  return "\"" + scratch + kSetupProgramName<char>.Get() + "\" --" + archive_switch + "=\"" + scratch +
+         std::string(archive_name) + "\" --" + kPreviousVersionSwitch<char>.Get() + "=\"" +
+         std::string(previous_version) + "\"";
 }
 
 std::optional<std::string> CheckPreviousVersion(std::string_view text, std::string_view archive_name,
@@ -155,18 +180,18 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
   ExtractionVerdict verdict;
   bool archive_type_known = false;
   const auto fail = [&](std::uint32_t windows_error, std::string reason) {
-    verdict.exit_code = archive_type_known ? kSetupExtractionFailed : kArchiveExtractionFailed;
+    verdict.exit_code = archive_type_known ? EXIT_SETUP_EXTRACTION_FAILED : EXIT_ARCHIVE_EXTRACTION_FAILED;
     verdict.windows_error = windows_error;
     verdict.reason = std::move(reason);
     return verdict;
   };
-  for (std::string_view type : kPayloadTypes) {
+  for (std::string_view type : kPayloadTypes<char>) {
     for (const PayloadResource& resource : resources) {
       if (resource.type != type) continue;
       // An integer id or an empty resource ends the type's pass quietly, as the enumeration does.
       if (resource.name.empty() || resource.size == 0) break;
-      const bool is_archive = StartsWithNoCase(resource.name, kArchivePrefix);
-      if (!is_archive && !StartsWithNoCase(resource.name, kSetupPrefix)) {
+      const bool is_archive = StartsWithNoCase(resource.name, kArchivePrefix<char>.Get());
+      if (!is_archive && !StartsWithNoCase(resource.name, kSetupPrefix<char>.Get())) {
         return fail(kErrorInvalidData,
                     "resource " + std::string(type) + "/" + EscapedUtf8FromUtf16(resource.name) +
                         " is neither the archive (\"drelix...\") nor the setup program (\"setup...\")");
@@ -192,25 +217,60 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
     if (verdict.archive != nullptr) archive_type_known = true;
   }
   if (verdict.archive == nullptr) {
-    return fail(kErrorFileNotFound, "no archive: no resource of type B7, BL or BN is named \"drelix...\"");
+    return fail(kErrorFileNotFound, "no archive: no resource of type " + PayloadTypeList() + " is named \"drelix...\"");
   }
   if (verdict.setup == nullptr) {
-    return fail(kErrorFileNotFound, "no setup program: no resource of type B7, BL or BN is named \"setup...\"");
+    return fail(kErrorFileNotFound,
+                "no setup program: no resource of type " + PayloadTypeList() + " is named \"setup...\"");
   }
   // Written as files, the names must fit beside the scratch folder, which is never shorter than a
   // drive root's; a plain setup program is written as "setup.exe" whatever its name.
-  for (const PayloadResource* written : {verdict.archive, verdict.setup->type == "BN" ? nullptr : verdict.setup}) {
+  for (const PayloadResource* written :
+       {verdict.archive, SetupFormOfType(verdict.setup->type) == SetupForm::kPlain ? nullptr : verdict.setup}) {
     if (written != nullptr && written->name.size() > kLongestFileName) {
-      verdict.exit_code = kPathTooLong;
+      verdict.exit_code = EXIT_PATH_TOO_LONG;
       verdict.reason = "the name " + Quoted(written->name) + " is longer than " + std::to_string(kLongestFileName) +
                        " characters: even in the shortest scratch folder (" + std::string(kShortestScratchDirectory) +
                        ") its path would pass " + std::to_string(kLongestPath) + " characters";
       return verdict;
     }
   }
-  if (verdict.setup->type == "BL" && UpperCase(Utf8FromUtf16(verdict.setup->name)) == UpperCase(kSetupProgramName)) {
-    verdict.exit_code = kSetupExtractionFailed;
+  if (SetupFormOfType(verdict.setup->type) == SetupForm::kCabinet &&
+      UpperCase(Utf8FromUtf16(verdict.setup->name)) == UpperCase(kSetupProgramName<char>.Get())) {
+    verdict.exit_code = EXIT_SETUP_EXTRACTION_FAILED;
     verdict.reason = "the cabinet is named \"setup.exe\", the file its expansion must create";
   }
   return verdict;
+}
+
+std::optional<std::string> CheckStubResource(const ResourceKey& type, const ResourceKey& name) {
+  if (type.IsName() && IsPayloadType(UpperCase(Utf8FromUtf16(type.name)))) {
+    return "the stub already carries a payload (resources of type " + UpperCase(Utf8FromUtf16(type.name)) +
+           "); give an installer without payload";
+  }
+  if (IsPreviousVersionResource(type, name)) {
+    return "the stub already carries a previous version (RCDATA 1); give an installer without payload";
+  }
+  return std::nullopt;
+}
+
+bool IsPreviousVersionResource(const ResourceKey& type, const ResourceKey& name) {
+  return type == ResourceKey::Id(kRcdataResourceType) && name == ResourceKey::Id(kPreviousVersionId);
+}
+
+std::vector<std::uint8_t> PreviousVersionBytes(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  for (char character : text) bytes.insert(bytes.end(), {static_cast<std::uint8_t>(character), 0});
+  bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+std::optional<std::u16string> PreviousVersionText(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < 2 || bytes.size() % 2 != 0 || bytes[bytes.size() - 1] != 0 || bytes[bytes.size() - 2] != 0) {
+    return std::nullopt;
+  }
+  std::u16string text;
+  for (std::size_t index = 0; index + 2 < bytes.size(); index += 2)
+    text += static_cast<char16_t>(bytes[index] | bytes[index + 1] << 8);
+  return text;
 }

@@ -10,17 +10,16 @@
 #include <string_view>
 #include <vector>
 
-// The order in which the installer searches the payload types.
-inline constexpr std::array<std::string_view, 3> kPayloadTypes = {"B7", "BL", "BN"};
-inline constexpr std::string_view kArchivePrefix = "drelix";
-inline constexpr std::string_view kSetupPrefix = "setup";
+#include "conventions/payload_convention.h"
+#include "resource_key.h"
+
+// The resource types, name prefixes and the setup program's name come from the installer's own
+// convention header; these are the packing tool's defaults.
 inline constexpr std::string_view kDefaultArchiveName = "DRELIX.PACKED.7Z";
-inline constexpr std::string_view kDefaultArchiveType = "B7";
+inline constexpr std::string_view kDefaultArchiveType = kPatchType<char>.Get();  // a 7z archive
 // The installer's paths and names fit a 260-unit buffer with their terminator.
 inline constexpr std::size_t kLongestPath = 259;
 inline constexpr std::size_t kLongestPayloadName = kLongestPath;
-// The file the installer makes from a cabinet or a patch, and writes a plain setup program as.
-inline constexpr std::string_view kSetupProgramName = "setup.exe";
 // The installer writes its payload into a folder "QV_<five hex digits>.tmp" beside itself. The
 // shortest such folder is in a drive's root (the installer's own path is always a full one), so
 // this is the shortest path any payload file name is appended to ...
@@ -31,8 +30,6 @@ inline constexpr std::size_t kLongestFileName = kLongestPath - kShortestScratchD
 // do not fit ends the run with exit code 105.
 inline constexpr std::size_t kLongestCommandLine = 1039;
 
-enum class SetupForm { cabinet, plain, patch };
-
 std::optional<SetupForm> ParseSetupForm(std::string_view text);  // any case
 std::string_view SetupFormName(SetupForm form);                  // "cabinet", "plain", "patch"
 std::string_view SetupResourceType(SetupForm form);              // "BL", "BN", "B7"
@@ -40,23 +37,29 @@ std::string_view DefaultSetupName(SetupForm form);
 std::optional<SetupForm> SetupFormOfType(std::string_view type);
 
 bool IsPayloadType(std::string_view type);
+std::string PayloadTypeList();                 // "B7, BL or BN", for messages
 std::string UpperCase(std::string_view text);  // A-Z only, as the resource compiler stores names
 // The installer's prefix test: only A-Z fold to lower case, every other unit must match exactly.
 bool StartsWithNoCase(std::u16string_view name, std::string_view prefix);
 
-// Whether the installer writes a setup resource of this form as a file under its own name.
-bool IsWrittenUnderItsName(SetupForm form);
-
-// What packing refuses, each as a one-line reason naming `option`; nullopt when accepted.
-// `written_as_file`: the installer writes the resource under this name (the archive always, the
-// setup resource unless it is plain), so it must fit beside the shortest scratch folder.
-std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix,
-                                            bool written_as_file);
+// What packing refuses, each as a one-line reason naming the option; nullopt when accepted. The
+// archive is always written under its resource name, and so is a cabinet or a patch, so those names
+// must fit beside the shortest scratch folder.
+std::optional<std::string> CheckArchiveName(std::string_view name);
 std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form);
 // The version text must be plain and non-empty (an empty one matches any installed version), and
 // the install command line the installer builds from it must fit even from a drive's root.
 std::optional<std::string> CheckPreviousVersion(std::string_view text, std::string_view archive_name,
                                                 std::string_view archive_type);
+// A stub must carry no payload and no previous version of its own: packing adds them.
+std::optional<std::string> CheckStubResource(const ResourceKey& type, const ResourceKey& name);
+
+// The previous version is RCDATA 1: UTF-16LE text ending in a zero unit, as the installer reads it.
+inline constexpr std::uint16_t kPreviousVersionId = 1;  // of type RCDATA
+bool IsPreviousVersionResource(const ResourceKey& type, const ResourceKey& name);
+std::vector<std::uint8_t> PreviousVersionBytes(std::string_view text);
+// The text the installer would take from the resource's bytes; nullopt when it would take none.
+std::optional<std::u16string> PreviousVersionText(const std::vector<std::uint8_t>& bytes);
 // The install command line without the installer's own arguments, as the installer builds it in
 // the shortest scratch folder: every installer's line is at least this long.
 std::string ShortestInstallCommandLine(std::string_view archive_name, std::string_view archive_type,
@@ -79,5 +82,5 @@ struct ExtractionVerdict {
 };
 
 // Replays the installer's search over `resources`, which hold each payload type's resources in
-// directory order, types in the order of kPayloadTypes.
+// directory order, types in the order the installer searches them.
 ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources);

@@ -20,6 +20,3 @@ struct ResourceKey {
     return left.IsName() ? left.name < right.name : left.id < right.id;
   }
 };
-
-// Integer ids of the standard resource types the tool deals with.
-inline constexpr std::uint16_t kRcdataResourceType = 10;

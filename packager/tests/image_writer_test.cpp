@@ -217,14 +217,14 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
 
   // The archive is readable through its resource entry, and packing again gives the same bytes.
   MemoryByteSource source(output);
-  std::vector<ResourceEntry> entries;
+  std::vector<ResourceItem> entries;
   std::string error;
-  ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
+  ASSERT_TRUE(ReadResourceTree(image, source, entries, error)) << error;
   ASSERT_EQ(entries[0].type, ResourceKey::Name(u"B7"));
   std::uint64_t offset = 0;
-  ASSERT_TRUE(image.FileOffsetOf(entries[0].data_rva, entries[0].size, offset));
+  ASSERT_TRUE(image.FileOffsetOf(entries[0].content.data_rva, entries[0].content.size, offset));
   EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(offset),
-                  output.begin() + static_cast<std::ptrdiff_t>(offset + entries[0].size)),
+                  output.begin() + static_cast<std::ptrdiff_t>(offset + entries[0].content.size)),
             archive);
   EXPECT_EQ(offset % kResourceDataAlignment, 0u);
   Bytes again;
@@ -251,9 +251,9 @@ TEST_F(PackedImageTest, ResourceTreeIsSortedNamesFirstThenIds) {
       item(ResourceKey::Id(3), ResourceKey::Id(2), 1033, "icon 2"),
       item(ResourceKey::Id(3), ResourceKey::Id(1), 1033, "icon 1"),
   };
-  ResourceSectionLayout layout;
+  ResourceTreeLayout layout;
   std::string error;
-  ASSERT_TRUE(LayOutResourceSection(items, 0x7000, layout, error)) << error;
+  ASSERT_TRUE(LayOutResourceTree(items, 0x7000, layout, error)) << error;
 
   // Read back through the reader, from a section placed at its RVA.
   Bytes section(layout.size);
@@ -267,20 +267,20 @@ TEST_F(PackedImageTest, ResourceTreeIsSortedNamesFirstThenIds) {
   image.sections.push_back(
       {".rsrc", static_cast<std::uint32_t>(section.size()), 0x7000, static_cast<std::uint32_t>(section.size()), 0, 0});
   MemoryByteSource source(section);
-  std::vector<ResourceEntry> entries;
-  ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
+  std::vector<ResourceItem> entries;
+  ASSERT_TRUE(ReadResourceTree(image, source, entries, error)) << error;
   std::vector<std::string> order;
-  for (const ResourceEntry& entry : entries) {
+  for (const ResourceItem& entry : entries) {
     std::uint64_t offset = 0;
-    ASSERT_TRUE(image.FileOffsetOf(entry.data_rva, entry.size, offset));
+    ASSERT_TRUE(image.FileOffsetOf(entry.content.data_rva, entry.content.size, offset));
     order.emplace_back(section.begin() + static_cast<std::ptrdiff_t>(offset),
-                       section.begin() + static_cast<std::ptrdiff_t>(offset + entry.size));
+                       section.begin() + static_cast<std::ptrdiff_t>(offset + entry.content.size));
   }
   EXPECT_EQ(order, (std::vector<std::string>{"first, English", "first, Russian", "second", "patch", "integer id",
                                              "plain setup", "icon 1", "icon 2", "version", "manifest"}));
 
   items.push_back(item(ResourceKey::Id(3), ResourceKey::Id(1), 1033, "icon 1 again"));
-  EXPECT_FALSE(LayOutResourceSection(items, 0x7000, layout, error));
+  EXPECT_FALSE(LayOutResourceTree(items, 0x7000, layout, error));
   EXPECT_EQ(error, "two resources are both #3/#1 language 1033");
 }
 
@@ -320,16 +320,16 @@ TEST_P(ResourceSectionLastOrMissingTest, StaysSound) {
   EXPECT_EQ(image.directories[kResourceDirectory].virtual_address, resources.virtual_address);
   EXPECT_EQ(image.size_of_image, (resources.virtual_address + resources.virtual_size + 0xFFF) / 0x1000 * 0x1000);
   MemoryByteSource source(output);
-  std::vector<ResourceEntry> entries;
+  std::vector<ResourceItem> entries;
   std::string error;
-  ASSERT_TRUE(ReadResourceEntries(image, source, entries, error)) << error;
+  ASSERT_TRUE(ReadResourceTree(image, source, entries, error)) << error;
   const auto found = std::find_if(entries.begin(), entries.end(),
-                                  [](const ResourceEntry& entry) { return entry.type == ResourceKey::Name(u"B7"); });
+                                  [](const ResourceItem& entry) { return entry.type == ResourceKey::Name(u"B7"); });
   ASSERT_NE(found, entries.end());
   std::uint64_t offset = 0;
-  ASSERT_TRUE(image.FileOffsetOf(found->data_rva, found->size, offset));
+  ASSERT_TRUE(image.FileOffsetOf(found->content.data_rva, found->content.size, offset));
   EXPECT_EQ(Bytes(output.begin() + static_cast<std::ptrdiff_t>(offset),
-                  output.begin() + static_cast<std::ptrdiff_t>(offset + found->size)),
+                  output.begin() + static_cast<std::ptrdiff_t>(offset + found->content.size)),
             archive);
 }
 

@@ -2,9 +2,16 @@
 // run-time rules, and the name checks packing applies.
 #include <gtest/gtest.h>
 
+#include "conventions/exit_outcome.h"
 #include "payload_rules.h"
 
 namespace {
+
+// The Windows errors the installer's search reports.
+constexpr std::uint32_t kFileNotFound = 2;
+constexpr std::uint32_t kInvalidData = 13;
+constexpr std::uint32_t kTooManyNames = 68;
+constexpr std::uint32_t kFilenameTooLong = 206;
 
 PayloadResource Named(std::string type, std::u16string name, std::uint32_t size = 10) {
   return {std::move(type), std::move(name), 0, size};
@@ -37,80 +44,154 @@ const std::u16string kLongestFile = u"DRELIX" + std::u16string(237, u'A');  // 2
 
 INSTANTIATE_TEST_SUITE_P(
     Payloads, ExtractionVerdictTest,
-    testing::Values(
-        SearchCase{"Standard", {Named("B7", u"DRELIX.PACKED.7Z"), Named("BL", u"SETUP.EX_")}, 0, 0, "B7", "BL"},
-        SearchCase{"PrefixesFoldOnlyAToZ", {Named("BN", u"drelix.data"), Named("BN", u"Setup")}, 0, 0, "BN", "BN"},
-        SearchCase{"PatchInTheArchivesType", {Named("B7", u"DRELIX"), Named("B7", u"SETUP.PATCH")}, 0, 0, "B7", "B7"},
-        SearchCase{"Nothing", {}, 112, 2, "", ""},
-        SearchCase{"ArchiveOnly", {Named("B7", u"DRELIX")}, 115, 2, "B7", ""},
-        SearchCase{"TruncatedPrefix", {Named("B7", u"DRELIX"), Named("BL", u"SETU.EX_")}, 115, 13, "B7", ""},
-        SearchCase{"PrecededPrefix", {Named("B7", u"XDRELIX"), Named("BL", u"SETUP.EX_")}, 112, 13, "", ""},
-        SearchCase{"SecondArchiveSameType",
-                   {Named("B7", u"DRELIX.A"), Named("B7", u"DRELIX.B"), Named("BL", u"SETUP")},
-                   112,
-                   68,
-                   "B7",
-                   ""},
-        SearchCase{"SecondArchiveLaterType",
-                   {Named("B7", u"DRELIX.A"), Named("BL", u"SETUP"), Named("BN", u"DRELIX.B")},
-                   115,
-                   68,
-                   "B7",
-                   "BL"},
-        SearchCase{"NameOf260", {Named("B7", kLongName), Named("BL", u"SETUP")}, 112, 206, "", ""},
-        SearchCase{"Separator", {Named("B7", u"DRELIX\\..\\X"), Named("BL", u"SETUP")}, 112, 13, "", ""},
-        SearchCase{"Colon", {Named("B7", u"DRELIX"), Named("BL", u"SETUP:STREAM")}, 115, 13, "B7", ""},
-        // A zero-length resource ends its type's pass: the setup after it is never seen.
-        SearchCase{"ZeroLengthEndsThePass",
-                   {Named("B7", u"DRELIX"), Named("BL", u"SETUP.A", 0), Named("BL", u"SETUP.B")},
-                   115,
-                   2,
-                   "B7",
-                   ""},
-        // Integer ids come after names and end the pass without an error.
-        SearchCase{
-            "IntegerIdEndsThePass", {Named("B7", u"DRELIX"), Id("B7", 7), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"},
-        SearchCase{"CabinetNamedSetupExe", {Named("B7", u"DRELIX"), Named("BL", u"Setup.Exe")}, 115, 0, "B7", "BL"},
-        SearchCase{"PlainNamedSetupExe", {Named("B7", u"DRELIX"), Named("BN", u"SETUP.EXE")}, 0, 0, "B7", "BN"},
-        // Names written as files must fit beside the shortest scratch folder, C:\QV_XXXXX.tmp\.
-        SearchCase{"ArchiveNameOf243", {Named("B7", kLongestFile), Named("BL", u"SETUP")}, 0, 0, "B7", "BL"},
-        SearchCase{"ArchiveNameOf244", {Named("B7", kLongestFile + u"A"), Named("BL", u"SETUP")}, 108, 0, "B7", "BL"},
-        SearchCase{"CabinetNameOf244",
-                   {Named("B7", u"DRELIX"), Named("BL", u"SETUP" + std::u16string(239, u'A'))},
-                   108,
-                   0,
-                   "B7",
-                   "BL"},
-        SearchCase{"PlainSetupNameOf259IsNeverAFileName",
-                   {Named("B7", u"DRELIX"), Named("BN", u"SETUP" + std::u16string(254, u'A'))},
-                   0,
-                   0,
-                   "B7",
-                   "BN"}),
+    testing::Values(SearchCase{.name = "Standard",
+                               .resources = {Named("B7", u"DRELIX.PACKED.7Z"), Named("BL", u"SETUP.EX_")},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BL"},
+                    SearchCase{.name = "PrefixesFoldOnlyAToZ",
+                               .resources = {Named("BN", u"drelix.data"), Named("BN", u"Setup")},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "BN",
+                               .setup_type = "BN"},
+                    SearchCase{.name = "PatchInTheArchivesType",
+                               .resources = {Named("B7", u"DRELIX"), Named("B7", u"SETUP.PATCH")},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "B7"},
+                    SearchCase{.name = "Nothing",
+                               .resources = {},
+                               .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                               .windows_error = kFileNotFound,
+                               .archive_type = "",
+                               .setup_type = ""},
+                    SearchCase{.name = "ArchiveOnly",
+                               .resources = {Named("B7", u"DRELIX")},
+                               .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                               .windows_error = kFileNotFound,
+                               .archive_type = "B7",
+                               .setup_type = ""},
+                    SearchCase{.name = "TruncatedPrefix",
+                               .resources = {Named("B7", u"DRELIX"), Named("BL", u"SETU.EX_")},
+                               .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                               .windows_error = kInvalidData,
+                               .archive_type = "B7",
+                               .setup_type = ""},
+                    SearchCase{.name = "PrecededPrefix",
+                               .resources = {Named("B7", u"XDRELIX"), Named("BL", u"SETUP.EX_")},
+                               .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                               .windows_error = kInvalidData,
+                               .archive_type = "",
+                               .setup_type = ""},
+                    SearchCase{.name = "SecondArchiveSameType",
+                               .resources = {Named("B7", u"DRELIX.A"), Named("B7", u"DRELIX.B"), Named("BL", u"SETUP")},
+                               .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                               .windows_error = kTooManyNames,
+                               .archive_type = "B7",
+                               .setup_type = ""},
+                    SearchCase{.name = "SecondArchiveLaterType",
+                               .resources = {Named("B7", u"DRELIX.A"), Named("BL", u"SETUP"), Named("BN", u"DRELIX.B")},
+                               .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                               .windows_error = kTooManyNames,
+                               .archive_type = "B7",
+                               .setup_type = "BL"},
+                    SearchCase{.name = "NameOf260",
+                               .resources = {Named("B7", kLongName), Named("BL", u"SETUP")},
+                               .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                               .windows_error = kFilenameTooLong,
+                               .archive_type = "",
+                               .setup_type = ""},
+                    SearchCase{.name = "Separator",
+                               .resources = {Named("B7", u"DRELIX\\..\\X"), Named("BL", u"SETUP")},
+                               .exit_code = EXIT_ARCHIVE_EXTRACTION_FAILED,
+                               .windows_error = kInvalidData,
+                               .archive_type = "",
+                               .setup_type = ""},
+                    SearchCase{.name = "Colon",
+                               .resources = {Named("B7", u"DRELIX"), Named("BL", u"SETUP:STREAM")},
+                               .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                               .windows_error = kInvalidData,
+                               .archive_type = "B7",
+                               .setup_type = ""},
+                    // A zero-length resource ends its type's pass: the setup after it is never seen.
+                    SearchCase{
+                        .name = "ZeroLengthEndsThePass",
+                        .resources = {Named("B7", u"DRELIX"), Named("BL", u"SETUP.A", 0), Named("BL", u"SETUP.B")},
+                        .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                        .windows_error = kFileNotFound,
+                        .archive_type = "B7",
+                        .setup_type = ""},
+                    // Integer ids come after names and end the pass without an error.
+                    SearchCase{.name = "IntegerIdEndsThePass",
+                               .resources = {Named("B7", u"DRELIX"), Id("B7", 7), Named("BN", u"SETUP.EXE")},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BN"},
+                    SearchCase{.name = "CabinetNamedSetupExe",
+                               .resources = {Named("B7", u"DRELIX"), Named("BL", u"Setup.Exe")},
+                               .exit_code = EXIT_SETUP_EXTRACTION_FAILED,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BL"},
+                    SearchCase{.name = "PlainNamedSetupExe",
+                               .resources = {Named("B7", u"DRELIX"), Named("BN", u"SETUP.EXE")},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BN"},
+                    // Names written as files must fit beside the shortest scratch folder, C:\QV_XXXXX.tmp\.
+                    SearchCase{.name = "ArchiveNameOf243",
+                               .resources = {Named("B7", kLongestFile), Named("BL", u"SETUP")},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BL"},
+                    SearchCase{.name = "ArchiveNameOf244",
+                               .resources = {Named("B7", kLongestFile + u"A"), Named("BL", u"SETUP")},
+                               .exit_code = EXIT_PATH_TOO_LONG,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BL"},
+                    SearchCase{.name = "CabinetNameOf244",
+                               .resources = {Named("B7", u"DRELIX"), Named("BL", u"SETUP" + std::u16string(239, u'A'))},
+                               .exit_code = EXIT_PATH_TOO_LONG,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BL"},
+                    SearchCase{.name = "PlainSetupNameOf259IsNeverAFileName",
+                               .resources = {Named("B7", u"DRELIX"), Named("BN", u"SETUP" + std::u16string(254, u'A'))},
+                               .exit_code = EXIT_OK,
+                               .windows_error = 0,
+                               .archive_type = "B7",
+                               .setup_type = "BN"}),
     [](const testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 
 TEST(PayloadNameTest, PackingRefusesWhatTheRunWouldNot) {
-  EXPECT_EQ(CheckPayloadName("--archive-name", "drelix.packed.7z", kArchivePrefix, true), std::nullopt);
-  EXPECT_EQ(CheckPayloadName("--archive-name", "DRELIX" + std::string(237, 'A'), kArchivePrefix, true), std::nullopt);
-  EXPECT_EQ(
-      *CheckPayloadName("--archive-name", "DRELIX" + std::string(238, 'A'), kArchivePrefix, true),
-      "--archive-name \"DRELIX" + std::string(238, 'A') +
-          "\" is longer than 243 characters: the installer writes it as a file in its scratch folder, and even in "
-          "the shortest one (C:\\QV_00000.tmp\\) the path would pass 259 characters, so every run would end with "
-          "exit code 108");
+  EXPECT_EQ(CheckArchiveName("drelix.packed.7z"), std::nullopt);
+  EXPECT_EQ(CheckArchiveName("DRELIX" + std::string(237, 'A')), std::nullopt);
+  EXPECT_EQ(*CheckArchiveName("DRELIX" + std::string(238, 'A')),
+            "--archive-name \"DRELIX" + std::string(238, 'A') +
+                "\" is longer than 243 characters: the installer writes it as a file in its scratch folder, and even "
+                "in the shortest one (C:\\QV_00000.tmp\\) the path would pass 259 characters, so every run would end "
+                "with exit code 108");
   // A plain setup program is written as setup.exe, so its resource name only has to fit the name buffer.
-  EXPECT_EQ(CheckPayloadName("--setup-name", "SETUP" + std::string(254, 'A'), kSetupPrefix, false), std::nullopt);
-  EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP" + std::string(255, 'A'), kSetupPrefix, false),
+  EXPECT_EQ(CheckSetupName("SETUP" + std::string(254, 'A'), SetupForm::kPlain), std::nullopt);
+  EXPECT_EQ(*CheckSetupName("SETUP" + std::string(255, 'A'), SetupForm::kPlain),
             "--setup-name \"SETUP" + std::string(255, 'A') + "\" is longer than 259 characters");
-  EXPECT_EQ(*CheckPayloadName("--setup-name", "SETUP.EXE.", kSetupPrefix, true),
+  EXPECT_NE(CheckSetupName("SETUP" + std::string(239, 'A'), SetupForm::kCabinet)->find("exit code 108"),
+            std::string::npos);
+  EXPECT_EQ(*CheckSetupName("SETUP.EXE.", SetupForm::kCabinet),
             "--setup-name \"SETUP.EXE.\" must be a plain file name made of letters, digits and . _ + ~ -, not ending "
             "in a dot");
-  EXPECT_EQ(*CheckPayloadName("--setup-name", "SÉTUP", kSetupPrefix, true),
-            "--setup-name \"SÉTUP\" must begin with \"setup\"");
-  EXPECT_EQ(*CheckSetupName("SETUP.EXE", SetupForm::patch),
+  EXPECT_EQ(*CheckSetupName("SÉTUP", SetupForm::kPlain), "--setup-name \"SÉTUP\" must begin with \"setup\"");
+  EXPECT_EQ(*CheckSetupName("SETUP.EXE", SetupForm::kPatch),
             "a patch setup cannot be named \"SETUP.EXE\": that is the name the installer gives the setup program it "
             "makes from it");
-  EXPECT_EQ(CheckSetupName("SETUP.EXE", SetupForm::plain), std::nullopt);
+  EXPECT_EQ(CheckSetupName("SETUP.EXE", SetupForm::kPlain), std::nullopt);
   EXPECT_EQ(UpperCase("drelix.packed-é"), "DRELIX.PACKED-é");
 }
 
@@ -132,6 +213,22 @@ TEST(PayloadNameTest, PreviousVersionMustBeNonEmptyAndFitTheCommandLine) {
   EXPECT_EQ(longest("DRELIX" + std::string(237, 'A'), "B7"), 1039u - 329u);
   EXPECT_NE(CheckPreviousVersion(std::string(938, '1'), "DRELIX.PACKED.7Z", "B7")->find("exit code 105"),
             std::string::npos);
+}
+
+// RCDATA 1 as packing writes it and as the installer takes it: whole UTF-16 units ending in a zero.
+TEST(PreviousVersionTest, TextRoundTripsAndMalformedBytesGiveNone) {
+  EXPECT_EQ(PreviousVersionBytes("1.2"), (std::vector<std::uint8_t>{'1', 0, '.', 0, '2', 0, 0, 0}));
+  EXPECT_EQ(PreviousVersionText(PreviousVersionBytes("1.2 beta")), u"1.2 beta");
+  EXPECT_EQ(PreviousVersionText({0, 0}), u"");
+  for (const std::vector<std::uint8_t>& malformed :
+       std::vector<std::vector<std::uint8_t>>{{}, {0}, {'1', 0, 0}, {'1', 0, '2', 0}, {'1', 0, 0, 1}}) {
+    EXPECT_EQ(PreviousVersionText(malformed), std::nullopt) << malformed.size() << " bytes";
+  }
+  EXPECT_TRUE(IsPreviousVersionResource(ResourceKey::Id(10), ResourceKey::Id(1)));
+  EXPECT_FALSE(IsPreviousVersionResource(ResourceKey::Id(10), ResourceKey::Id(2)));
+  EXPECT_NE(CheckStubResource(ResourceKey::Id(10), ResourceKey::Id(1))->find("previous version"), std::string::npos);
+  EXPECT_NE(CheckStubResource(ResourceKey::Name(u"bl"), ResourceKey::Id(1))->find("type BL"), std::string::npos);
+  EXPECT_EQ(CheckStubResource(ResourceKey::Id(24), ResourceKey::Id(1)), std::nullopt);
 }
 
 }  // namespace
