@@ -13,18 +13,9 @@
 #include "little_endian.h"
 #include "pack.h"
 #include "pe_image.h"
+#include "stub_packing_test.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr std::size_t kLoadConfigurationDirectory = 10;
-constexpr std::uint32_t kDllCharacteristicsOffset = 70;
-
-Bytes ReadBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), {});
-}
 
 ImageHardening HardeningOf(const Bytes& bytes) {
   MemoryByteSource source(bytes);
@@ -34,42 +25,11 @@ ImageHardening HardeningOf(const Bytes& bytes) {
   return ReadImageHardening(image, source);
 }
 
-class ImageHardeningTest : public testing::Test {
+class ImageHardeningTest : public StubPackingTest {
  protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("drelix_hardening_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    std::filesystem::create_directories(directory_);
-    stub_ = ReadBytes(DRELIX_PACK_TEST_STUB);
-    ASSERT_FALSE(stub_.empty());
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
-  // Packs a small payload with `stub`; returns the exit code, what went to the error stream and the
-  // installer's bytes.
   int PackWith(const Bytes& stub, std::string& messages, Bytes& output) {
-    const auto write = [&](const char* name, const Bytes& bytes) {
-      std::ofstream(directory_ / name, std::ios::binary)
-          .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-      return (directory_ / name).string();
-    };
-    PackOptions options;
-    options.archive = write("archive.bin", Bytes(5000, 'a'));
-    options.setup = write("setup.bin", Bytes(100, 's'));
-    options.setup_form = "plain";
-    options.stub = write("stub.exe", stub);
-    options.output = (directory_ / "out.exe").string();
-    std::ostringstream errors;
-    const int code = Pack(options, {}, errors);
-    messages = errors.str();
-    output = std::filesystem::exists(options.output) ? ReadBytes(options.output) : Bytes{};
-    return code;
+    return StubPackingTest::PackWith(stub, Bytes(5000, 'a'), messages, output);
   }
-
-  std::filesystem::path directory_;
-  Bytes stub_;
 };
 
 TEST_F(ImageHardeningTest, StubAndPackedInstallerCarryAllOfIt) {
@@ -110,7 +70,7 @@ TEST_F(ImageHardeningTest, StubLackingSomeIsNamedAndStillPacked) {
        "packed without them\n"},
       {"no NX, no high-entropy VA",
        [](Bytes& stub, const PeImage& image) {
-         std::uint8_t* characteristics = &stub[image.optional_header_offset + kDllCharacteristicsOffset];
+         std::uint8_t* characteristics = &stub[image.optional_header_offset + kOptionalDllCharacteristicsOffset];
          WriteUint16(characteristics, ReadUint16(characteristics) & ~0x0120);
        },
        "drelix-pack: warning: the stub lacks high-entropy VA, NX; the installer is packed without them\n"},

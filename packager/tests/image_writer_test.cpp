@@ -15,20 +15,10 @@
 #include "little_endian.h"
 #include "pack.h"
 #include "pe_image.h"
+#include "resource_tree.h"
+#include "stub_packing_test.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadBytes(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 PeImage ReadImage(const Bytes& bytes) {
   MemoryByteSource source(bytes);
@@ -86,39 +76,12 @@ TEST(ImageChecksumTest, WideSumMatchesWordByWordInAnyPieces) {
   }
 }
 
-class PackedImageTest : public testing::Test {
+class PackedImageTest : public StubPackingTest {
  protected:
-  void SetUp() override {
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("drelix_pack_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    std::filesystem::create_directories(directory_);
-    stub_ = ReadBytes(DRELIX_PACK_TEST_STUB);
-    ASSERT_FALSE(stub_.empty());
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
-  std::filesystem::path Input(const std::string& name, const Bytes& bytes) {
-    WriteBytes(directory_ / name, bytes);
-    return directory_ / name;
-  }
-
-  // Packs `archive` and a plain setup program with `stub`; returns the exit code and the message.
+  // Every installer packed here must carry the checksum computed apart from the tool's code.
   int PackWith(const Bytes& stub, const Bytes& archive, std::string& message, Bytes& output,
-               std::vector<std::string> extra = {}) {
-    PackOptions options;
-    options.archive = Input("archive.bin", archive).string();
-    options.setup = Input("setup.bin", Bytes(100, 's')).string();
-    options.setup_form = "plain";
-    options.stub = Input("stub.exe", stub).string();
-    options.output = (directory_ / "out.exe").string();
-    if (!extra.empty()) options.previous_version = extra[0];
-    std::ostringstream errors;
-    const int code = Pack(options, {}, errors);
-    message = errors.str();
-    output = std::filesystem::exists(options.output) ? ReadBytes(options.output) : Bytes{};
-    // Every installer packed here must carry the checksum computed apart from the tool's code.
+               std::optional<std::string> previous_version = std::nullopt) {
+    const int code = StubPackingTest::PackWith(stub, archive, message, output, std::move(previous_version));
     if (!output.empty()) {
       EXPECT_EQ(ReadImage(output).check_sum,
                 WordByWordChecksum(output, ReadImage(output).optional_header_offset + kOptionalCheckSumOffset))
@@ -126,9 +89,6 @@ class PackedImageTest : public testing::Test {
     }
     return code;
   }
-
-  std::filesystem::path directory_;
-  Bytes stub_;
 };
 
 TEST_F(PackedImageTest, StubChecksumIsTheLinkersChecksum) {
@@ -182,7 +142,7 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
     archive[index] = static_cast<std::uint8_t>(index * 7 + index / 251);
   std::string message;
   Bytes output;
-  ASSERT_EQ(PackWith(stub_, archive, message, output, {"1.2.3"}), 0) << message;
+  ASSERT_EQ(PackWith(stub_, archive, message, output, "1.2.3"), 0) << message;
   const PeImage stub = ReadImage(stub_);
   const PeImage image = ReadImage(output);
 
@@ -228,7 +188,7 @@ TEST_P(PackedLayoutTest, KeepsTheStubsSectionsAndAlignsTheRest) {
             archive);
   EXPECT_EQ(offset % kResourceDataAlignment, 0u);
   Bytes again;
-  ASSERT_EQ(PackWith(stub_, archive, message, again, {"1.2.3"}), 0) << message;
+  ASSERT_EQ(PackWith(stub_, archive, message, again, "1.2.3"), 0) << message;
   EXPECT_EQ(again, output);
 }
 

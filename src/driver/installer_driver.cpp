@@ -48,7 +48,7 @@ ExitOutcome ApplySetupPatch(const LaunchSettings& settings, PathBuffer& setup_pa
       patch_outcome = LaunchAndWait(installed_setup_path.units, patch_command_line.units, kPatchRunStartFailures,
                                     installed_setup_not_held);
       if (patch_outcome.exit_code == EXIT_OK) {
-        patch_outcome = HoldProgramFile(new_setup_path.units, EXIT_SETUP_RUN_START_FAILED, new_setup_hold);
+        patch_outcome = TryToHoldProgramFile(new_setup_path.units, EXIT_SETUP_RUN_START_FAILED, new_setup_hold);
       }
     } else {
       patch_outcome = {EXIT_COMMAND_LINE_TOO_LONG, 0};
@@ -86,7 +86,7 @@ ExitOutcome RunStages(HMODULE module, const LaunchSettings& settings) noexcept {
       return {EXIT_PATH_TOO_LONG, 0};
     outcome = ApplySetupPatch(settings, payload.setup_path, new_setup_path, setup_hold);
   } else if (outcome.exit_code == EXIT_OK) {
-    outcome = HoldProgramFile(payload.setup_path.units, EXIT_SETUP_RUN_START_FAILED, setup_hold);
+    outcome = TryToHoldProgramFile(payload.setup_path.units, EXIT_SETUP_RUN_START_FAILED, setup_hold);
   }
 
   TrimWorkingSet();

@@ -37,8 +37,8 @@ bool StartProgram(const wchar_t* application_path, wchar_t* command_line, Unique
 
 }  // namespace
 
-ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
-                            UniqueFileHandle& program_hold) noexcept {
+ExitOutcome TryToHoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
+                                 UniqueFileHandle& program_hold) noexcept {
   const DWORD error = TryWhileHeld([&] {
     *program_hold.Put() = CreateFileW(program_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);

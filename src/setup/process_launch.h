@@ -9,13 +9,13 @@
 #include "handles/unique_handle.h"
 #include "strings/bounded_wide_string.h"
 
-// Opens the program file for reading, sharing only reading, so that from now until it is started
-// nobody can replace or rewrite it. A file that another process holds (32) or that is denied for
-// the moment (5) is tried again, 100 ms apart, up to 100 times; if it stays held the outcome is
-// code_if_held with that error. Any other failure leaves program_hold empty with exit code 0: the
-// start then reports it, with the code that names it.
-ExitOutcome HoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
-                            UniqueFileHandle& program_hold) noexcept;
+// Tries to open the program file for reading, sharing only reading, so that from now until it is
+// started nobody can replace or rewrite it. A file that another process holds (32) or that is
+// denied for the moment (5) is tried again, 100 ms apart, up to 100 times; if it stays held the
+// outcome is code_if_held with that error. Any other failure is no failure of this step: it leaves
+// program_hold empty with exit code 0, and the start then reports it with the code that names it.
+ExitOutcome TryToHoldProgramFile(const wchar_t* program_path, uint32_t code_if_held,
+                                 UniqueFileHandle& program_hold) noexcept;
 
 // The codes a failed start ends a run with, by the platform's reason.
 struct StartFailureCodes {

@@ -91,12 +91,12 @@ TEST(LaunchAndWaitTest, StartFailuresGiveTheCallersCodes) {
 
 // From the moment the run holds it until it has started, the program file cannot be rewritten,
 // renamed or deleted by anyone, and it still starts; then the hold is let go at once.
-TEST(HoldProgramFileTest, HeldProgramCannotBeSwappedYetStartsAndIsLetGoOnceStarted) {
+TEST(TryToHoldProgramFileTest, HeldProgramCannotBeSwappedYetStartsAndIsLetGoOnceStarted) {
   TemporaryDirectory directory(L"hold");
   const std::wstring program = directory / L"setup.exe";
   ASSERT_TRUE(CopyFileTo(SampleSetup(), program));
   UniqueFileHandle hold;
-  const ExitOutcome held = HoldProgramFile(program.c_str(), kOtherwise, hold);
+  const ExitOutcome held = TryToHoldProgramFile(program.c_str(), kOtherwise, hold);
   EXPECT_EQ(held.exit_code, 0u);
   ASSERT_TRUE(hold.IsValid());
 
@@ -119,7 +119,7 @@ TEST(HoldProgramFileTest, HeldProgramCannotBeSwappedYetStartsAndIsLetGoOnceStart
 
 // A scanner that holds the program without sharing for a moment is waited out, whether it holds it
 // when the run takes its own hold or when the run starts it.
-TEST(HoldProgramFileTest, ProgramHeldByAnotherProcessForAMomentIsWaitedOut) {
+TEST(TryToHoldProgramFileTest, ProgramHeldByAnotherProcessForAMomentIsWaitedOut) {
   for (const bool hold_first : {true, false}) {
     TemporaryDirectory directory(L"hold");
     const std::wstring program = directory / L"setup.exe";
@@ -133,7 +133,7 @@ TEST(HoldProgramFileTest, ProgramHeldByAnotherProcessForAMomentIsWaitedOut) {
     const ULONGLONG start = GetTickCount64();
     UniqueFileHandle hold;
     if (hold_first) {
-      const ExitOutcome held = HoldProgramFile(program.c_str(), kOtherwise, hold);
+      const ExitOutcome held = TryToHoldProgramFile(program.c_str(), kOtherwise, hold);
       EXPECT_EQ(held.exit_code, 0u);
       EXPECT_TRUE(hold.IsValid());
     }
@@ -148,7 +148,7 @@ TEST(HoldProgramFileTest, ProgramHeldByAnotherProcessForAMomentIsWaitedOut) {
 }
 
 // One that stays held ends with the caller's code and the sharing violation after 100 tries.
-TEST(HoldProgramFileTest, ProgramHeldThroughoutGivesTheCallersCodeAfter100Tries) {
+TEST(TryToHoldProgramFileTest, ProgramHeldThroughoutGivesTheCallersCodeAfter100Tries) {
   TemporaryDirectory directory(L"hold");
   const std::wstring program = directory / L"setup.exe";
   ASSERT_TRUE(CopyFileTo(SampleSetup(), program));
@@ -158,7 +158,7 @@ TEST(HoldProgramFileTest, ProgramHeldThroughoutGivesTheCallersCodeAfter100Tries)
 
   pauses.clear();
   UniqueFileHandle hold;
-  ExitOutcome outcome = HoldProgramFile(program.c_str(), kOtherwise, hold);
+  ExitOutcome outcome = TryToHoldProgramFile(program.c_str(), kOtherwise, hold);
   EXPECT_EQ(outcome.exit_code, kOtherwise);
   EXPECT_EQ(outcome.windows_error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
   EXPECT_FALSE(hold.IsValid());
@@ -172,7 +172,7 @@ TEST(HoldProgramFileTest, ProgramHeldThroughoutGivesTheCallersCodeAfter100Tries)
 
   // Anything but a held file is no reason to wait: it is left for the start to report.
   pauses.clear();
-  outcome = HoldProgramFile((directory / L"missing.exe").c_str(), kOtherwise, hold);
+  outcome = TryToHoldProgramFile((directory / L"missing.exe").c_str(), kOtherwise, hold);
   EXPECT_EQ(outcome.exit_code, 0u);
   EXPECT_FALSE(hold.IsValid());
   EXPECT_TRUE(pauses.empty());
