@@ -73,8 +73,7 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
   });
   if (found == items.end()) return "none";
   const std::uint64_t size = found->content.size;
-  const std::string refused =
-      "none (RCDATA 1 of " + std::to_string(size) + " bytes is not UTF-16 text ending in a zero)";
+  std::string refused = "none (RCDATA 1 of " + std::to_string(size) + " bytes is not UTF-16 text ending in a zero)";
   std::uint64_t offset = 0;
   if (size > kLargestPreviousVersion || !image.FileOffsetOf(found->content.data_rva, size, offset)) {
     return refused;

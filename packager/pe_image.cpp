@@ -85,7 +85,7 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     return false;
   }
   const std::uint64_t section_table_end =
-      std::uint64_t{image.section_table_offset} + kSectionHeaderSize * section_count;
+      std::uint64_t{image.section_table_offset} + std::uint64_t{kSectionHeaderSize} * section_count;
   if (section_table_end > image.size_of_headers || image.size_of_headers > source.Size()) {
     error = "truncated image: the headers end past the file or the section table past the headers";
     return false;

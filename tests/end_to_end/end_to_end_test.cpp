@@ -248,7 +248,7 @@ TEST_F(EndToEndTest, PerUserLookupDoesNotSeeAMachineWideInstall) {
   EXPECT_EQ(Run(Place(L"patch_installer.exe")), EXIT_INSTALLED_SETUP_NOT_REGISTERED);
 }
 
-TEST_F(EndToEndTest, SetupExitCodeBecomesTheInstallerExitCode) {
+TEST_F(EndToEndTest, SetupExitCodeBecomesTheProcessExitCodeWithNothingLeft) {
   const std::wstring installer = Place(L"demo_installer.exe");
   for (const wchar_t* code : {L"0", L"3", L"112", L"0xC0000005"}) {
     EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", code);

@@ -67,7 +67,7 @@ TEST_F(InstallRunTest, CompleteLinesAsTheSetupProgramReceivesThem) {
                           "DRELIX.PACKED.7Z\" --previous-version=\"\"");
 }
 
-TEST_F(InstallRunTest, SetupExitCodeComesBackUnchanged) {
+TEST_F(InstallRunTest, SetupExitCodeLikeOneOfOursComesBackUnchanged) {
   EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"105");
   settings_.command_line = L"install.exe";
   const ExitOutcome outcome =
