@@ -45,6 +45,14 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"previous-version", nullptr, &pack.previous_version},
       {"stub", nullptr, &pack.stub},
       {"output", &pack.output, nullptr},
+      {"icon", nullptr, &pack.icon},
+      {"product-name", nullptr, &pack.product_name},
+      {"company-name", nullptr, &pack.company_name},
+      {"file-description", nullptr, &pack.file_description},
+      {"copyright", nullptr, &pack.copyright},
+      {"product-version", nullptr, &pack.product_version},
+      {"file-version", nullptr, &pack.file_version},
+      {"original-filename", nullptr, &pack.original_filename},
       {"inspect", &inspected, nullptr},
   };
   bool help = false;
@@ -134,14 +142,27 @@ Packing options:
   --previous-version TEXT    the version a patch applies to (letters, digits, spaces and . _ + ~ -)
   --stub FILE                another installer without payload instead of the one carried inside
 
+Vendor options (what is not given keeps the installer's own):
+  --icon FILE.ico            the installer's icon: every image of the file (PNG images included)
+  --product-name TEXT        ProductName of the version block
+  --company-name TEXT        CompanyName
+  --file-description TEXT    FileDescription
+  --copyright TEXT           LegalCopyright
+  --product-version N.N.N.N  ProductVersion: up to four numbers 0-65535 for the fixed part, the
+                             text as given for the string
+  --file-version N.N.N.N     FileVersion, the same way
+  --original-filename NAME   OriginalFilename (default: the output's file name)
+  Texts are one line of at most 256 characters.
+
 Names are stored in upper case. Inputs and the output must be regular files, and the output none
 of the inputs; it is replaced only once complete, keeping its permissions. Exit codes: 0 done,
 1 refused or failed, 2 a mistake on the command line.
 
 Other options:
   --inspect FILE             list the payload resources with size and SHA-256, the setup form, the
-                             previous version and the signature; exit 1 when extraction would fail,
-                             3 when the installer cannot be read whole (data outside the file, or
+                             previous version, the version block, the icon sizes and the
+                             signature; exit 1 when extraction would fail, 3 when the installer
+                             cannot be read whole (data outside the file, or
                              past a limit: 65,536 resource entries, names of 1,024 characters,
                              hashing no more bytes than the file holds)
   --help                     show this text

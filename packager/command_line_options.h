@@ -16,6 +16,15 @@ struct PackOptions {
   std::optional<std::string> previous_version;
   std::optional<std::string> stub;
   std::string output;
+  // The vendor's own icon and version block; what is not given keeps the stub's.
+  std::optional<std::string> icon;
+  std::optional<std::string> product_name;
+  std::optional<std::string> company_name;
+  std::optional<std::string> file_description;
+  std::optional<std::string> copyright;
+  std::optional<std::string> product_version;
+  std::optional<std::string> file_version;
+  std::optional<std::string> original_filename;
 };
 
 struct CommandLine {

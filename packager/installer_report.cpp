@@ -8,12 +8,15 @@
 
 #include "byte_source.h"
 #include "host_file.h"
+#include "icon_file.h"
 #include "image_hardening.h"
 #include "payload_rules.h"
+#include "pe_format.h"
 #include "pe_image.h"
 #include "resource_tree.h"
 #include "sha256.h"
 #include "text_encoding.h"
+#include "version_block.h"
 
 namespace {
 
@@ -66,6 +69,75 @@ class PayloadHasher {
   std::vector<std::uint8_t> buffer_;
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> digests_;
 };
+
+// A small resource's bytes, when they lie in the file and are no more than `limit`.
+std::optional<std::vector<std::uint8_t>> SmallResource(const PeImage& image, ByteSource& source,
+                                                       const ResourceContent& content, std::uint64_t limit) {
+  std::uint64_t offset = 0;
+  if (content.size > limit || !image.FileOffsetOf(content.data_rva, content.size, offset)) return std::nullopt;
+  std::vector<std::uint8_t> bytes(content.size);
+  if (!source.Read(offset, bytes.data(), bytes.size())) return std::nullopt;
+  return bytes;
+}
+
+const ResourceItem* FirstOfType(const std::vector<ResourceItem>& items, std::uint16_t type) {
+  const auto found = std::find_if(items.begin(), items.end(),
+                                  [&](const ResourceItem& item) { return item.type == ResourceKey::Id(type); });
+  return found == items.end() ? nullptr : &*found;
+}
+
+// The version block's numbers and texts, a line each.
+void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items,
+                        std::ostream& out) {
+  const ResourceItem* item = FirstOfType(items, kVersionResourceType);
+  if (item == nullptr) {
+    out << "version: none\n";
+    return;
+  }
+  // wLength is 16-bit: no version block is larger.
+  const std::optional<std::vector<std::uint8_t>> bytes = SmallResource(image, source, item->content, 0xFFFF);
+  VersionBlock block;
+  std::string error = "its data lies outside the file or passes 65,535 bytes";
+  if (!bytes || !ReadVersionBlock(*bytes, block, error)) {
+    out << "version: unreadable (" << error << ")\n";
+    return;
+  }
+  const auto hex = [](unsigned value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 15];
+    return text;
+  };
+  out << "version: file " << VersionNumbersText(block.file_version) << ", product "
+      << VersionNumbersText(block.product_version) << ", language " << hex(block.language) << ", code page "
+      << block.code_page << "\n";
+  for (const auto& [key, value] : block.strings) {
+    out << "version text: " << EscapedUtf8FromUtf16(key) << "=\"" << EscapedTextFromUtf16(value) << "\"\n";
+  }
+}
+
+// The sizes of the first icon group's images.
+void ReportIcon(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items, std::ostream& out) {
+  const ResourceItem* item = FirstOfType(items, kGroupIconResourceType);
+  if (item == nullptr) {
+    out << "icon: none\n";
+    return;
+  }
+  // A group names at most 65,535 images of 14 bytes each.
+  const std::optional<std::vector<std::uint8_t>> bytes = SmallResource(image, source, item->content, 6 + 14 * 0xFFFF);
+  std::vector<IconGroupEntry> entries;
+  std::string error = "its data lies outside the file or is too large";
+  if (!bytes || !ReadIconGroup(*bytes, entries, error)) {
+    out << "icon: unreadable (" << error << ")\n";
+    return;
+  }
+  out << "icon:";
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    out << (index == 0 ? " " : ", ") << entries[index].width << "x" << entries[index].height << " "
+        << entries[index].bit_count << "-bit";
+  }
+  out << "\n";
+}
 
 std::string PreviousVersion(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items) {
   const auto found = std::find_if(items.begin(), items.end(), [](const ResourceItem& item) {
@@ -140,6 +212,8 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   out << "setup: " << named(verdict.setup) << "\n";
   out << "setup form: " << (form ? SetupFormName(*form) : "unknown") << "\n";
   out << "previous version: " << PreviousVersion(image, source, items) << "\n";
+  ReportVersionBlock(image, source, items, out);
+  ReportIcon(image, source, items, out);
   const DataDirectory& certificates = image.directories[kCertificateDirectory];
   out << "signature: "
       << (certificates.size != 0 ? "Authenticode certificate table of " + std::to_string(certificates.size) + " bytes"

@@ -15,6 +15,8 @@
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "resource_tree.h"
+#include "vendor_resources.h"
+#include "version_block.h"
 
 namespace {
 
@@ -38,15 +40,17 @@ std::optional<InputFile> OpenInput(const char* role, const std::string& path, st
   return input;
 }
 
-bool ReadStub(const InputFile& input, const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-  if (input.size > kLargestStubSize) {
-    error = "stub \"" + path + "\" is " + std::to_string(input.size) +
-            " bytes; an installer without payload is at most " + std::to_string(kLargestStubSize);
+// Reads a small input whole; `what` says what it must be to be no larger than `limit`.
+bool ReadWhole(const InputFile& input, const char* role, const std::string& path, std::uint64_t limit, const char* what,
+               std::vector<std::uint8_t>& bytes, std::string& error) {
+  if (input.size > limit) {
+    error = std::string(role) + " \"" + path + "\" is " + std::to_string(input.size) + " bytes; " + what +
+            " is at most " + std::to_string(limit);
     return false;
   }
   bytes.resize(input.size);
   if (std::fread(bytes.data(), 1, bytes.size(), input.file.get()) != bytes.size()) {
-    error = "stub \"" + path + "\" cannot be read";
+    error = std::string(role) + " \"" + path + "\" cannot be read";
     return false;
   }
   return true;
@@ -148,8 +152,16 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   for (const std::optional<std::string>& refusal :
        {CheckArchiveName(archive_name), CheckSetupName(setup_name, *form),
         options.previous_version ? CheckPreviousVersion(*options.previous_version, archive_name, archive_type)
-                                 : std::nullopt}) {
+                                 : std::nullopt,
+        CheckVendorOptions(options)}) {
     if (refusal) return refuse(*refusal);
+  }
+  const std::filesystem::path output = PathFromUtf8(options.output);
+  const std::string output_name = Utf8FromPath(output.filename());
+  if (!options.original_filename) {
+    if (const std::optional<std::string> refusal = CheckVersionText("--output's file name", output_name)) {
+      return refuse(*refusal + " (it is the installer's OriginalFilename unless --original-filename is given)");
+    }
   }
 
   // Every input is opened once, as a regular file, and packed from that open file.
@@ -157,7 +169,10 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   std::vector<std::uint8_t> stub_file_bytes;
   if (options.stub) {
     stub_input = OpenInput("stub", *options.stub, error);
-    if (!stub_input || !ReadStub(*stub_input, *options.stub, stub_file_bytes, error)) return refuse(error);
+    if (!stub_input || !ReadWhole(*stub_input, "stub", *options.stub, kLargestStubSize, "an installer without payload",
+                                  stub_file_bytes, error)) {
+      return refuse(error);
+    }
   }
   const std::span<const std::uint8_t> stub_bytes =
       options.stub ? std::span<const std::uint8_t>(stub_file_bytes) : carried_stub;
@@ -165,6 +180,18 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   std::vector<ResourceItem> items;
   if (!StubResources(stub_bytes, stub, items, error)) return refuse(error);
   WarnOfMissingHardening(stub, stub_bytes, errors);
+  std::optional<InputFile> icon_input;
+  std::vector<std::uint8_t> icon_bytes;
+  if (options.icon) {
+    icon_input = OpenInput("icon", *options.icon, error);
+    if (!icon_input ||
+        !ReadWhole(*icon_input, "icon", *options.icon, kLargestIconFile, "an icon file", icon_bytes, error)) {
+      return refuse(error);
+    }
+  }
+  if (!ApplyVendorResources(options, options.icon ? &icon_bytes : nullptr, output_name, items, error)) {
+    return refuse(error);
+  }
 
   const std::optional<InputFile> archive = OpenInput("archive", options.archive, error);
   if (!archive) return refuse(error);
@@ -172,7 +199,6 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (!setup) return refuse(error);
 
   // The output may be replaced only when it is none of the inputs, under whatever name.
-  const std::filesystem::path output = PathFromUtf8(options.output);
   OutputTarget target;
   if (!ExamineOutput(output, target, error)) return refuse("--output \"" + options.output + "\" " + error);
   const auto replaces = [&](const std::optional<InputFile>& input) {
@@ -185,6 +211,7 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (replaces(archive)) return same_file("--archive", options.archive);
   if (replaces(setup)) return same_file("--setup", options.setup);
   if (replaces(stub_input)) return same_file("--stub", *options.stub);
+  if (replaces(icon_input)) return same_file("--icon", *options.icon);
 
   items.push_back(PayloadItem(archive_type, UpperCase(archive_name), {{}, archive->file.get(), archive->size}));
   const std::size_t setup_index = items.size();

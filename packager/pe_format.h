@@ -94,4 +94,7 @@ inline constexpr std::uint32_t kResourceCodePageOffset = 8;
 inline constexpr std::uint32_t kResourceHighBit = 0x80000000;
 
 // Integer ids of the standard resource types the tool deals with.
+inline constexpr std::uint16_t kIconResourceType = 3;
 inline constexpr std::uint16_t kRcdataResourceType = 10;
+inline constexpr std::uint16_t kGroupIconResourceType = 14;
+inline constexpr std::uint16_t kVersionResourceType = 16;

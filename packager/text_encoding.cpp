@@ -36,9 +36,7 @@ void AppendEscape(std::string& text, char16_t unit) {
   for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(unit >> shift) & 0xF];
 }
 
-}  // namespace
-
-std::string EscapedUtf8FromUtf16(std::u16string_view text) {
+std::string Escaped(std::u16string_view text, bool spaces_shown) {
   std::string result;
   for (std::size_t index = 0; index < text.size(); ++index) {
     const char16_t unit = text[index];
@@ -46,7 +44,7 @@ std::string EscapedUtf8FromUtf16(std::u16string_view text) {
     if (high && index + 1 < text.size() && text[index + 1] >= 0xDC00 && text[index + 1] < 0xE000) {
       result += Utf8FromUtf16(text.substr(index, 2));
       ++index;
-    } else if ((unit >= 0xD800 && unit < 0xE000) || !IsShownAsItIs(unit)) {
+    } else if ((unit >= 0xD800 && unit < 0xE000) || !(IsShownAsItIs(unit) || (spaces_shown && unit == u' '))) {
       AppendEscape(result, unit);
     } else {
       AppendUtf8(result, unit);
@@ -54,6 +52,12 @@ std::string EscapedUtf8FromUtf16(std::u16string_view text) {
   }
   return result;
 }
+
+}  // namespace
+
+std::string EscapedUtf8FromUtf16(std::u16string_view text) { return Escaped(text, false); }
+
+std::string EscapedTextFromUtf16(std::u16string_view text) { return Escaped(text, true); }
 
 std::string Utf8FromUtf16(std::u16string_view text) {
   std::string result;

@@ -12,5 +12,7 @@ std::string Utf8FromUtf16(std::u16string_view text);
 // characters that reorder or hide text, unpaired surrogates) and the backslash itself become \uXXXX,
 // so no name can move the cursor, colour the terminal or forge a line or a field of a report.
 std::string EscapedUtf8FromUtf16(std::u16string_view text);
+// The same for a text printed between quotes, where a plain space is shown as it is.
+std::string EscapedTextFromUtf16(std::u16string_view text);
 // Invalid UTF-8 bytes become U+FFFD.
 std::u16string Utf16FromUtf8(std::string_view text);

@@ -354,8 +354,11 @@ void PackedAlready(Bytes& stub, const PeImage&) {
   std::filesystem::create_directories(directory);
   WriteBytes(directory / "archive", Bytes(10, 'a'));
   WriteBytes(directory / "stub.exe", stub);
-  PackOptions options{(directory / "archive").string(),  (directory / "archive").string(),   "plain", {}, {}, {}, {},
-                      (directory / "stub.exe").string(), (directory / "packed.exe").string()};
+  PackOptions options;
+  options.archive = options.setup = (directory / "archive").string();
+  options.setup_form = "plain";
+  options.stub = (directory / "stub.exe").string();
+  options.output = (directory / "packed.exe").string();
   std::ostringstream errors;
   ASSERT_EQ(Pack(options, {}, errors), 0) << errors.str();
   stub = ReadBytes(directory / "packed.exe");

@@ -8,6 +8,8 @@ set -eu
 prefix=$1 runner=$2 archive=$3 setup=$4 reference=$5
 shift 5
 work=$(mktemp -d)
+# The same file name as the reference: the installer's version block names the file it was packed as.
+name=$(basename "$reference")
 # The machine-wide install registers itself under the 32-bit view of HKLM; other tests expect that
 # key absent, so it goes again afterwards unless it was there before.
 machine_key='HKLM\Software\Wow6432Node\Zarvelo'
@@ -20,11 +22,11 @@ trap 'rm -rf "$work"; remove_key' EXIT
 mkdir "$work/run" "$work/programs"
 fail() { echo "FAIL: $*"; exit 1; }
 
-"$@" --archive "$archive" --setup "$setup" --output "$work/run/installer.exe" || fail "packing ended with $?"
-[ "$(ls "$work/run")" = "installer.exe" ] || fail "packing left other files: $(ls "$work/run")"
-cmp "$work/run/installer.exe" "$reference" || fail "the packed installer differs from $reference"
+"$@" --archive "$archive" --setup "$setup" --output "$work/run/$name" || fail "packing ended with $?"
+[ "$(ls "$work/run")" = "$name" ] || fail "packing left other files: $(ls "$work/run")"
+cmp "$work/run/$name" "$reference" || fail "the packed installer differs from $reference"
 
-"$@" --inspect "$work/run/installer.exe" | tr -d '\r' >"$work/inspect.txt" || { cat "$work/inspect.txt"; fail "inspect ended with $?"; }
+"$@" --inspect "$work/run/$name" | tr -d '\r' >"$work/inspect.txt" || { cat "$work/inspect.txt"; fail "inspect ended with $?"; }
 cat "$work/inspect.txt"
 archive_hash=$(sha256sum "$archive" | cut -d' ' -f1)
 archive_size=$(stat -c %s "$archive")
@@ -36,10 +38,10 @@ grep -qx "extraction: would succeed" "$work/inspect.txt" || fail "inspect does n
 
 programs="Z:$(echo "$work/programs" | tr / '\\')"
 code=0
-(cd "$work/run" && SAMPLE_SETUP_PROGRAM_FILES=$programs WINEPREFIX=$prefix "$runner" installer.exe --system-level) || code=$?
+(cd "$work/run" && SAMPLE_SETUP_PROGRAM_FILES=$programs WINEPREFIX=$prefix "$runner" "$name" --system-level) || code=$?
 [ "$code" -eq 0 ] || fail "the installer ended with $code"
 installed="$work/programs/Zarvelo/Drelix/1.0.0"
 cmp "$installed/DRELIX.PACKED.7Z" "$archive" || fail "the installed archive differs from the input"
 cmp "$installed/setup.exe" "$setup" || fail "the installed setup program differs from the input"
-[ "$(ls "$work/run")" = "installer.exe" ] || fail "the run left files behind: $(ls "$work/run")"
+[ "$(ls "$work/run")" = "$name" ] || fail "the run left files behind: $(ls "$work/run")"
 echo "packed, inspected, installed: archive and setup program arrived byte for byte"

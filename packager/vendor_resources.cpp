@@ -1,0 +1,115 @@
+#include "vendor_resources.h"
+
+#include <algorithm>
+
+#include "icon_file.h"
+#include "pe_format.h"
+#include "text_encoding.h"
+#include "version_block.h"
+
+namespace {
+
+constexpr std::uint16_t kEnglishUnitedStates = 1033;
+
+// Each text option and the version block's name for it.
+struct VersionText {
+  const char* option;
+  std::optional<std::string> PackOptions::*value;
+  std::u16string_view key;
+};
+
+constexpr VersionText kVersionTexts[] = {
+    {"--product-name", &PackOptions::product_name, u"ProductName"},
+    {"--company-name", &PackOptions::company_name, u"CompanyName"},
+    {"--file-description", &PackOptions::file_description, u"FileDescription"},
+    {"--copyright", &PackOptions::copyright, u"LegalCopyright"},
+    {"--product-version", &PackOptions::product_version, u"ProductVersion"},
+    {"--file-version", &PackOptions::file_version, u"FileVersion"},
+    {"--original-filename", &PackOptions::original_filename, u"OriginalFilename"},
+};
+
+ResourceItem* FindFirst(std::vector<ResourceItem>& items, std::uint16_t type) {
+  const auto found = std::find_if(items.begin(), items.end(),
+                                  [&](const ResourceItem& item) { return item.type == ResourceKey::Id(type); });
+  return found == items.end() ? nullptr : &*found;
+}
+
+bool ApplyVersionBlock(const PackOptions& options, const std::string& output_name, std::vector<ResourceItem>& items,
+                       std::string& error) {
+  ResourceItem* item = FindFirst(items, kVersionResourceType);
+  VersionBlock block;
+  if (item != nullptr && !ReadVersionBlock(item->content.bytes, block, error)) {
+    error = "the stub's version block cannot be read: " + error;
+    return false;
+  }
+  for (const VersionText& text : kVersionTexts) {
+    if (options.*text.value) block.Set(text.key, Utf16FromUtf8(*(options.*text.value)));
+  }
+  if (!options.original_filename) block.Set(u"OriginalFilename", Utf16FromUtf8(output_name));
+  if (options.product_version) block.product_version = *ParseVersionNumbers(*options.product_version);
+  if (options.file_version) block.file_version = *ParseVersionNumbers(*options.file_version);
+
+  if (item == nullptr) {
+    items.push_back({ResourceKey::Id(kVersionResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0, {}});
+    item = &items.back();
+  }
+  item->content.bytes = VersionBlockBytes(block);
+  item->content.size = item->content.bytes.size();
+  return true;
+}
+
+bool ApplyIcon(const std::vector<std::uint8_t>& icon_file, std::vector<ResourceItem>& items, std::string& error) {
+  std::vector<IconImage> images;
+  if (!ReadIconFile(icon_file, images, error)) return false;
+  // The new group takes the place of the stub's: its name and language, so whatever shows the
+  // first group still finds it.
+  ResourceKey group_name = ResourceKey::Id(1);
+  std::uint16_t language = kEnglishUnitedStates;
+  if (const ResourceItem* group = FindFirst(items, kGroupIconResourceType)) {
+    group_name = group->name;
+    language = group->language;
+  }
+  std::erase_if(items, [](const ResourceItem& item) {
+    return item.type == ResourceKey::Id(kIconResourceType) || item.type == ResourceKey::Id(kGroupIconResourceType);
+  });
+  constexpr std::uint16_t kFirstIconId = 1;
+  for (std::size_t index = 0; index < images.size(); ++index) {
+    ResourceContent content;
+    content.bytes = std::move(images[index].bytes);
+    content.size = content.bytes.size();
+    items.push_back({ResourceKey::Id(kIconResourceType),
+                     ResourceKey::Id(static_cast<std::uint16_t>(kFirstIconId + index)), language, 0,
+                     std::move(content)});
+  }
+  ResourceContent group;
+  group.bytes = IconGroupBytes(images, kFirstIconId);
+  group.size = group.bytes.size();
+  items.push_back({ResourceKey::Id(kGroupIconResourceType), group_name, language, 0, std::move(group)});
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> CheckVendorOptions(const PackOptions& options) {
+  for (const VersionText& text : kVersionTexts) {
+    if (!(options.*text.value)) continue;
+    if (std::optional<std::string> refusal = CheckVersionText(text.option, *(options.*text.value))) return refusal;
+  }
+  for (const auto& [option, value] :
+       {std::pair{"--product-version", &options.product_version}, std::pair{"--file-version", &options.file_version}}) {
+    if (*value && !ParseVersionNumbers(**value)) {
+      return std::string(option) + " \"" + **value +
+             "\" must be one to four numbers from 0 to 65535 separated by dots, such as 1.2.3.4";
+    }
+  }
+  return std::nullopt;
+}
+
+bool ApplyVendorResources(const PackOptions& options, const std::vector<std::uint8_t>* icon_file,
+                          const std::string& output_name, std::vector<ResourceItem>& items, std::string& error) {
+  if (icon_file != nullptr && !ApplyIcon(*icon_file, items, error)) {
+    error = "--icon \"" + *options.icon + "\" " + error;
+    return false;
+  }
+  return ApplyVersionBlock(options, output_name, items, error);
+}
