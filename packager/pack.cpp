@@ -25,8 +25,11 @@ constexpr std::uint16_t kEnglishUnitedStates = 1033;
 // A stub is tens of kilobytes; the bound keeps a file that cannot be one from being read into memory.
 constexpr std::uint64_t kLargestStubSize = 16 << 20;
 
-// One input, open, or the reason it cannot be packed.
-std::optional<InputFile> OpenInput(const char* role, const std::string& path, std::string& error) {
+// One input, open, or the reason it cannot be packed. The installer treats an empty payload
+// resource as missing; other empty inputs are simply not what they must be.
+std::optional<InputFile> OpenInput(
+    const char* role, const std::string& path, std::string& error,
+    const char* why_not_empty = "the installer would treat it as missing and refuse to run") {
   std::string reason;
   std::optional<InputFile> input = OpenInputFile(PathFromUtf8(path), reason);
   if (!input) {
@@ -34,7 +37,7 @@ std::optional<InputFile> OpenInput(const char* role, const std::string& path, st
     return std::nullopt;
   }
   if (input->size == 0) {
-    error = std::string(role) + " \"" + path + "\" is empty; the installer would treat it as missing and refuse to run";
+    error = std::string(role) + " \"" + path + "\" is empty; " + why_not_empty;
     return std::nullopt;
   }
   return input;
@@ -183,9 +186,9 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   std::optional<InputFile> icon_input;
   std::vector<std::uint8_t> icon_bytes;
   if (options.icon) {
-    icon_input = OpenInput("icon", *options.icon, error);
+    icon_input = OpenInput("--icon", *options.icon, error, "an icon file holds at least one image");
     if (!icon_input ||
-        !ReadWhole(*icon_input, "icon", *options.icon, kLargestIconFile, "an icon file", icon_bytes, error)) {
+        !ReadWhole(*icon_input, "--icon", *options.icon, kLargestIconFile, "an icon file", icon_bytes, error)) {
       return refuse(error);
     }
   }

@@ -73,6 +73,9 @@ bool ApplyIcon(const std::vector<std::uint8_t>& icon_file, std::vector<ResourceI
     return item.type == ResourceKey::Id(kIconResourceType) || item.type == ResourceKey::Id(kGroupIconResourceType);
   });
   constexpr std::uint16_t kFirstIconId = 1;
+  ResourceContent group;
+  group.bytes = IconGroupBytes(images, kFirstIconId);
+  group.size = group.bytes.size();
   for (std::size_t index = 0; index < images.size(); ++index) {
     ResourceContent content;
     content.bytes = std::move(images[index].bytes);
@@ -81,9 +84,6 @@ bool ApplyIcon(const std::vector<std::uint8_t>& icon_file, std::vector<ResourceI
                      ResourceKey::Id(static_cast<std::uint16_t>(kFirstIconId + index)), language, 0,
                      std::move(content)});
   }
-  ResourceContent group;
-  group.bytes = IconGroupBytes(images, kFirstIconId);
-  group.size = group.bytes.size();
   items.push_back({ResourceKey::Id(kGroupIconResourceType), group_name, language, 0, std::move(group)});
   return true;
 }
