@@ -6,6 +6,10 @@
 #                           [ARCHIVE_NAME <name>] [ARCHIVE_TYPE B7|BL|BN]
 #                           [SETUP_FORM CABINET|PLAIN|PATCH] [SETUP_NAME <name>]
 #                           [PREVIOUS_VERSION <text>] [OUTPUT_NAME <name>]
+#                           [ICON <file.ico>] [PRODUCT_NAME <text>] [COMPANY_NAME <text>]
+#                           [FILE_DESCRIPTION <text>] [COPYRIGHT <text>]
+#                           [PRODUCT_VERSION <n.n.n.n>] [FILE_VERSION <n.n.n.n>]
+#                           [ORIGINAL_FILENAME <name>]
 #                           [CERTIFICATE <file> KEY <file>])
 #
 # The installer is <runtime output directory>/<OUTPUT_NAME or target>.exe, made by the custom target
@@ -19,6 +23,11 @@
 #   PATCH              SETUP is a patch that the installed setup program turns into the new one;
 #                      resource type "B7" under SETUP_NAME (default "SETUP.PATCH").
 # PREVIOUS_VERSION becomes RCDATA resource 1, UTF-16 with its terminator.
+# ICON replaces the installer's icon with every image of the .ico file; PRODUCT_NAME, COMPANY_NAME,
+# FILE_DESCRIPTION, COPYRIGHT, PRODUCT_VERSION and FILE_VERSION set the version block's fields (the
+# versions: up to four numbers for the fixed part, the text as given for the string), and
+# ORIGINAL_FILENAME its OriginalFilename (default: the installer's file name). What is not given
+# keeps the installer's own.
 # CERTIFICATE (PEM or DER, with its chain) and KEY (an unencrypted private key) sign the packed
 # installer with osslsigncode (Authenticode, SHA-256). The signature covers the whole image, payload
 # included.
@@ -34,7 +43,7 @@ find_program(OSSLSIGNCODE_EXECUTABLE osslsigncode)
 
 function(add_bootstrap_installer target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY" "")
+    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY;ICON;PRODUCT_NAME;COMPANY_NAME;FILE_DESCRIPTION;COPYRIGHT;PRODUCT_VERSION;FILE_VERSION;ORIGINAL_FILENAME" "")
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "add_bootstrap_installer: unknown arguments: ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -53,7 +62,7 @@ function(add_bootstrap_installer target)
   endif()
 
   set(inputs)
-  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY)
+  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY ICON)
     set(path "${ARG_${role}}")
     if(path STREQUAL "")
       continue()
@@ -76,13 +85,27 @@ function(add_bootstrap_installer target)
       list(APPEND pack_options --${name} ${ARG_${option}})
     endif()
   endforeach()
-  if(DEFINED ARG_PREVIOUS_VERSION)
-    list(APPEND pack_options --previous-version "${ARG_PREVIOUS_VERSION}")
+  foreach(option IN ITEMS PREVIOUS_VERSION PRODUCT_NAME COMPANY_NAME FILE_DESCRIPTION COPYRIGHT PRODUCT_VERSION
+                         FILE_VERSION)
+    if(DEFINED ARG_${option})
+      string(TOLOWER ${option} name)
+      string(REPLACE "_" "-" name ${name})
+      list(APPEND pack_options --${name} "${ARG_${option}}")
+    endif()
+  endforeach()
+  if(ICON)
+    list(APPEND pack_options --icon ${ICON})
   endif()
 
   set(output_name ${target})
   if(ARG_OUTPUT_NAME)
     set(output_name ${ARG_OUTPUT_NAME})
+  endif()
+  # Named here, since a signed installer is packed under a passing name first.
+  if(DEFINED ARG_ORIGINAL_FILENAME)
+    list(APPEND pack_options --original-filename "${ARG_ORIGINAL_FILENAME}")
+  else()
+    list(APPEND pack_options --original-filename ${output_name}.exe)
   endif()
   set(output_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
   if(NOT output_directory)

@@ -252,6 +252,16 @@ TEST_F(VendorPackingTest, RefusalsWriteNothing) {
     EXPECT_NE(errors.str().find(c.reason), std::string::npos) << errors.str();
     EXPECT_FALSE(std::filesystem::exists(directory_ / "out.exe")) << c.what;
   }
+  // The icon is an input like the others: an output that is the icon file is refused, the file kept.
+  const Bytes icon = ReadBytes(DRELIX_PACK_TEST_ICON);
+  PackOptions options;
+  options.archive = Input("archive.bin", Bytes(10, 'a')).string();
+  options.setup = Input("setup.bin", Bytes(10, 's')).string();
+  options.icon = options.output = Input("vendor.ico", icon).string();
+  std::ostringstream errors;
+  EXPECT_EQ(Pack(options, stub_, errors), 1);
+  EXPECT_NE(errors.str().find("is the same file as --icon"), std::string::npos) << errors.str();
+  EXPECT_EQ(ReadBytes(directory_ / "vendor.ico"), icon);
 }
 
 }  // namespace

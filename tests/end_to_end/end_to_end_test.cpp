@@ -192,6 +192,14 @@ TEST_F(EndToEndTest, NoRegisteredSetupOrAnotherVersionEndsTheRunAndLeavesNoScrat
   EXPECT_TRUE(Recorded().empty());
 }
 
+TEST_F(EndToEndTest, VendorIconAndVersionBlockChangeNothingOfTheRun) {
+  EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");
+  const std::wstring installer = Place(L"vendor_installer.exe");
+  EXPECT_EQ(Run(installer), 0u);
+  EXPECT_TRUE(ScratchDirectories().empty());
+  EXPECT_EQ(Recorded().size(), 1u) << "the setup program ran once";
+}
+
 TEST_F(EndToEndTest, CleanupSwitchedOffKeepsEverythingAfterSuccessAndFailure) {
   ASSERT_TRUE(cleanup_value_.SetString(L"0"));
   EnvironmentVariableScope exit_code(L"SAMPLE_SETUP_EXIT_CODE", L"0");

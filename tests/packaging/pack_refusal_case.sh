@@ -1,6 +1,6 @@
 #!/bin/sh
 # pack_refusal_case.sh <expected exit code> <expected message> <drelix-pack command and arguments>...
-# Runs one refused pack in a directory of its own: it must end with the expected exit code and say
+# Runs one refused pack in a directory of its own (with small inputs, good and bad, made here): it must end with the expected exit code and say
 # the expected message on one line, and leave no output or temporary file beside its inputs.
 set -eu
 expected_code=$1 expected_message=$2
@@ -11,6 +11,8 @@ cd "$work"
 printf '7z stand-in\n' >archive.7z
 printf 'setup stand-in\n' >setup.exe
 : >empty.bin
+printf 'not an icon\n' >not_icon.ico
+printf '\000\000\001\000\000\000' >no_images.ico
 truncate -s 4294967296 huge.bin
 inputs=$(ls)
 

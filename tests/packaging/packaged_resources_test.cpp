@@ -136,4 +136,66 @@ TEST(PackedInstallerChecksumTest, EveryPackedInstallerCarriesTheChecksumImagehlp
   }
 }
 
+// What Windows shows in the file's Properties and what update systems read: the version API over
+// the vendor's installer returns the vendor's fields, its icon group names the vendor's three images
+// (the 256-pixel one PNG-compressed), and its manifest is the installer's own, byte for byte.
+std::wstring VersionText(const std::vector<char>& block, const wchar_t* key) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+  if (!VerQueryValueW(block.data(), path.c_str(), &value, &length) || length == 0) return L"(missing)";
+  return static_cast<const wchar_t*>(value);
+}
+
+TEST(VendorInstallerTest, VersionApiAndResourceApiReturnTheVendorsFields) {
+  const std::wstring file = ProgramDirectory() + L"vendor_installer.exe";
+  DWORD ignored = 0;
+  std::vector<char> block(GetFileVersionInfoSizeW(file.c_str(), &ignored));
+  ASSERT_FALSE(block.empty()) << "error " << GetLastError();
+  ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
+  EXPECT_EQ(VersionText(block, L"ProductName"), L"Halvex Studio");
+  EXPECT_EQ(VersionText(block, L"CompanyName"), L"Halvex Ltd.");
+  EXPECT_EQ(VersionText(block, L"FileDescription"), L"Halvex Studio setup");
+  EXPECT_EQ(VersionText(block, L"LegalCopyright"), L"Copyright 2026 Halvex Ltd.");
+  EXPECT_EQ(VersionText(block, L"ProductVersion"), L"2027.1");
+  EXPECT_EQ(VersionText(block, L"FileVersion"), L"2027.1.4.77");
+  EXPECT_EQ(VersionText(block, L"OriginalFilename"), L"vendor_installer.exe");
+  EXPECT_EQ(VersionText(block, L"InternalName"), L"installer") << "what is not given stays the installer's";
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, (2027u << 16) | 1u);
+  EXPECT_EQ(fixed->dwFileVersionLS, (4u << 16) | 77u);
+  EXPECT_EQ(fixed->dwProductVersionMS, (2027u << 16) | 1u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  struct Translation {
+    WORD language;
+    WORD code_page;
+  }* translation = nullptr;
+  ASSERT_TRUE(
+      VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+  EXPECT_EQ(translation->language, 0x0409);
+  EXPECT_EQ(translation->code_page, 1200);
+
+  const LoadedModule vendor = LoadFixture(L"vendor_installer.exe");
+  const LoadedModule stub = LoadFixture(L"installer_stub.exe");
+  ASSERT_TRUE(vendor && stub);
+  EXPECT_EQ(ResourceBytes(vendor.get(), RT_MANIFEST, MAKEINTRESOURCEW(1)),
+            ResourceBytes(stub.get(), RT_MANIFEST, MAKEINTRESOURCEW(1)));
+  const std::string group = ResourceBytes(vendor.get(), RT_GROUP_ICON, MAKEINTRESOURCEW(1));
+  ASSERT_EQ(group.size(), 6u + 3 * 14);
+  const int expected_sizes[] = {32, 16, 256};
+  for (int index = 0; index < 3; ++index) {
+    const auto* entry = reinterpret_cast<const unsigned char*>(group.data() + 6 + 14 * index);
+    EXPECT_EQ(entry[0] == 0 ? 256 : entry[0], expected_sizes[index]);
+    const WORD id = static_cast<WORD>(entry[12] | entry[13] << 8);
+    const DWORD size = entry[8] | entry[9] << 8 | entry[10] << 16 | static_cast<DWORD>(entry[11]) << 24;
+    const std::string image = ResourceBytes(vendor.get(), RT_ICON, MAKEINTRESOURCEW(id));
+    EXPECT_EQ(image.size(), size) << "image " << index;
+    EXPECT_EQ(image.substr(1, 3) == "PNG", index == 2) << "image " << index;
+  }
+  // The group's images are the vendor's alone: the installer's own 16-pixel image is gone.
+  EXPECT_EQ(FindResourceW(vendor.get(), MAKEINTRESOURCEW(4), RT_ICON), nullptr);
+}
+
 }  // namespace
