@@ -22,7 +22,7 @@ std::uint16_t Pixels(std::uint8_t field) { return field == 0 ? 256 : field; }
 
 bool ReadIconFile(const std::vector<std::uint8_t>& file, std::vector<IconImage>& images, std::string& error) {
   images.clear();
-  if (file.size() < kDirectorySize || ReadUint16(&file[0]) != 0 || ReadUint16(&file[2]) != kIconType) {
+  if (file.size() < kDirectorySize || ReadUint16(file.data()) != 0 || ReadUint16(&file[2]) != kIconType) {
     error = "is not an icon file (no icon directory at its start)";
     return false;
   }

@@ -113,7 +113,7 @@ std::vector<std::uint8_t> NodeBytes(std::u16string_view key, std::uint16_t type,
     PadTo4(bytes);
     bytes.insert(bytes.end(), child.begin(), child.end());
   }
-  WriteUint16(&bytes[0], static_cast<std::uint16_t>(bytes.size()));
+  WriteUint16(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
   WriteUint16(&bytes[2], value_length);
   WriteUint16(&bytes[4], type);
   return bytes;
