@@ -1,6 +1,7 @@
-# Packages a product into an installer with drelix-pack, the build's own packaging tool (its native
-# build, carrying the freshly built installer without payload), so the build and a product team
-# that packs by hand make the same bytes from the same inputs.
+# Packages a product into an installer with drelix-pack, so a build and a product team that packs by
+# hand make the same bytes from the same inputs. DRELIX_PACK_EXECUTABLE names the tool: in this tree
+# its native build, carrying the freshly built installer without payload; in another project the
+# drelix-pack installed with this file (find_package(DrelixBootstrap CONFIG REQUIRED) sets it).
 #
 #   add_bootstrap_installer(<target> ARCHIVE <file> SETUP <file>
 #                           [ARCHIVE_NAME <name>] [ARCHIVE_TYPE B7|BL|BN]
@@ -126,10 +127,14 @@ function(add_bootstrap_installer target)
   else()
     set(commands COMMAND ${DRELIX_PACK_EXECUTABLE} ${pack_options} --output ${output})
   endif()
+  # In this tree the tool is itself built: its target comes first.
+  if(TARGET drelix_pack_native)
+    list(APPEND inputs drelix_pack_native)
+  endif()
   add_custom_command(
     OUTPUT ${output}
     ${commands}
-    DEPENDS ${inputs} ${DRELIX_PACK_EXECUTABLE} drelix_pack_native
+    DEPENDS ${inputs} ${DRELIX_PACK_EXECUTABLE}
     COMMENT "Packing ${target} with drelix-pack"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${output})

@@ -155,8 +155,9 @@ Vendor options (what is not given keeps the installer's own):
   Texts are one line of at most 256 characters.
 
 Names are stored in upper case. Inputs and the output must be regular files, and the output none
-of the inputs; it is replaced only once complete, keeping its permissions. Exit codes: 0 done,
-1 refused or failed, 2 a mistake on the command line.
+of the inputs; it is replaced only once complete, keeping its permissions. The cabinet dates the
+setup program with SOURCE_DATE_EPOCH (seconds since 1970) when it is set, else with the file's
+modification time. Exit codes: 0 done, 1 refused or failed, 2 a mistake on the command line.
 
 Other options:
   --inspect FILE             list the payload resources with size and SHA-256, the setup form, the

@@ -1,7 +1,9 @@
 #include "pack.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -104,8 +106,28 @@ ResourceItem PreviousVersionItem(const std::string& text) {
                       0, std::move(content)};
 }
 
-bool WriteSetupCabinet(const InputFile& setup, std::FILE* cabinet, std::uint64_t& cabinet_size, std::string& error) {
-  const DosDateTime stamp = DosDateTimeOf(setup.modified);
+// SOURCE_DATE_EPOCH, the reproducible-builds convention: when set, its seconds since 1970 are the
+// date the cabinet stores for the setup program, so packs of the same inputs give the same bytes
+// whatever their files' modification times. Unset or empty, the file's own time is stored. Anything
+// but decimal digits is refused: a date guessed from a mistyped value would not be reproducible.
+bool ReadSourceDateEpoch(std::optional<std::int64_t>& seconds, std::string& error) {
+  const char* value = std::getenv("SOURCE_DATE_EPOCH");
+  if (value == nullptr || *value == '\0') return true;
+  const std::string_view text(value);
+  std::int64_t parsed = 0;
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  if (text.front() < '0' || text.front() > '9' || status != std::errc() || end != text.data() + text.size()) {
+    error =
+        "SOURCE_DATE_EPOCH \"" + std::string(text) + "\" must be a whole number of seconds since 1970 (digits only)";
+    return false;
+  }
+  seconds = parsed;
+  return true;
+}
+
+bool WriteSetupCabinet(const InputFile& setup, std::int64_t modified, std::FILE* cabinet, std::uint64_t& cabinet_size,
+                       std::string& error) {
+  const DosDateTime stamp = DosDateTimeOf(modified);
   if (!WriteCabinet(setup.file.get(), setup.size, kSetupProgramName<char>.Get(), stamp.date, stamp.time, cabinet,
                     error)) {
     error = "cannot compress the setup program: " + error;
@@ -166,6 +188,8 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
       return refuse(*refusal + " (it is the installer's OriginalFilename unless --original-filename is given)");
     }
   }
+  std::optional<std::int64_t> source_date_epoch;
+  if (!ReadSourceDateEpoch(source_date_epoch, error)) return refuse(error);
 
   // Every input is opened once, as a regular file, and packed from that open file.
   std::optional<InputFile> stub_input;
@@ -231,7 +255,8 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
     cabinet = TemporaryFile::Create(folder, error);
     if (!cabinet) return refuse(error);
     std::uint64_t cabinet_size = 0;
-    if (!WriteSetupCabinet(*setup, cabinet->File(), cabinet_size, error)) return refuse(error);
+    const std::int64_t setup_date = source_date_epoch.value_or(setup->modified);
+    if (!WriteSetupCabinet(*setup, setup_date, cabinet->File(), cabinet_size, error)) return refuse(error);
     items[setup_index].content = {{}, cabinet->File(), cabinet_size};
     if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
   }

@@ -12,8 +12,8 @@
 // Returns the process exit code: 0 packed, 1 refused or failed (one line on `errors`).
 int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub, std::ostream& errors);
 
-// The DOS date and time stored for the setup program in a cabinet: its modification time in UTC,
-// kept within what the format can hold (1980 to 2107).
+// The DOS date and time stored for the setup program in a cabinet: SOURCE_DATE_EPOCH when set, else
+// its modification time, in UTC, kept within what the format can hold (1980 to 2107).
 struct DosDateTime {
   std::uint16_t date = 0;
   std::uint16_t time = 0;
