@@ -53,7 +53,7 @@ bool ApplyVersionBlock(const PackOptions& options, const std::string& output_nam
     items.push_back({ResourceKey::Id(kVersionResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0, {}});
     item = &items.back();
   }
-  item->content.bytes = VersionBlockBytes(block);
+  if (!VersionBlockBytes(block, item->content.bytes, error)) return false;
   item->content.size = item->content.bytes.size();
   return true;
 }

@@ -18,6 +18,7 @@ constexpr std::uint32_t kFixedInfoStructureVersion = 0x00010000;
 constexpr std::size_t kFixedInfoSize = 52;
 // A table with more texts than this is no version block anyone wrote.
 constexpr std::size_t kMostStrings = 256;
+constexpr std::size_t kLargestNode = 0xFFFF;
 
 constexpr std::u16string_view kRootKey = u"VS_VERSION_INFO";
 constexpr std::u16string_view kStringFileInfoKey = u"StringFileInfo";
@@ -166,13 +167,15 @@ bool ReadVersionBlock(const std::vector<std::uint8_t>& bytes, VersionBlock& bloc
   block.file_type = ReadUint32(fixed + 36);
   block.file_subtype = ReadUint32(fixed + 40);
 
+  bool table_found = false;
   bool translation_found = false;
-  return reader.Children(root, [&](const Node& section) {
+  const bool read = reader.Children(root, [&](const Node& section) {
     if (section.key == kStringFileInfoKey) {
       // The first string table is the one Windows' own readers fall back on; later ones are rare
       // and not kept.
       return reader.Children(section, [&](const Node& table) {
-        if (!block.string_table.empty()) return true;
+        if (table_found) return true;
+        table_found = true;
         block.string_table = table.key;
         return reader.Children(table, [&](const Node& text) {
           if (block.strings.size() == kMostStrings) return reader.Fail("the version block holds too many texts");
@@ -199,9 +202,12 @@ bool ReadVersionBlock(const std::vector<std::uint8_t>& bytes, VersionBlock& bloc
     }
     return true;
   });
+  // A block without a string table gets the one of the stub's language and code page.
+  if (!table_found) block.string_table = u"040904B0";
+  return read;
 }
 
-std::vector<std::uint8_t> VersionBlockBytes(const VersionBlock& block) {
+bool VersionBlockBytes(const VersionBlock& block, std::vector<std::uint8_t>& bytes, std::string& error) {
   std::vector<std::uint8_t> fixed;
   for (std::uint32_t field :
        {kFixedInfoSignature, kFixedInfoStructureVersion, High(block.file_version), Low(block.file_version),
@@ -219,10 +225,22 @@ std::vector<std::uint8_t> VersionBlockBytes(const VersionBlock& block) {
   AppendUint16(translation, block.language);
   AppendUint16(translation, block.code_page);
   const std::vector<std::uint8_t> none;
-  return NodeBytes(
+  bytes = NodeBytes(
       kRootKey, kBinaryNode, kFixedInfoSize, fixed,
       {NodeBytes(kStringFileInfoKey, kTextNode, 0, none, {NodeBytes(block.string_table, kTextNode, 0, none, texts)}),
        NodeBytes(kVarFileInfoKey, kTextNode, 0, none, {NodeBytes(kTranslationKey, kBinaryNode, 4, translation, {})})});
+  if (block.strings.size() > kMostStrings) {
+    error = "the version block would hold " + std::to_string(block.strings.size()) + " texts; at most " +
+            std::to_string(kMostStrings) + " are read back";
+    return false;
+  }
+  // Every node lies within the root, so the root's length is the one that can overflow first.
+  if (bytes.size() > kLargestNode) {
+    error = "the version block would be " + std::to_string(bytes.size()) + " bytes; its lengths hold at most " +
+            std::to_string(kLargestNode);
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::array<std::uint16_t, 4>> ParseVersionNumbers(std::string_view text) {

@@ -29,6 +29,8 @@ struct VersionBlock {
   const std::u16string* Find(std::u16string_view key) const;
   // Replaces the text of `key`, or adds it at the end.
   void Set(std::u16string_view key, std::u16string value);
+
+  friend bool operator==(const VersionBlock&, const VersionBlock&) = default;
 };
 
 // The texts a vendor may give, and the longest each may be.
@@ -36,7 +38,8 @@ inline constexpr std::size_t kLongestVersionText = 256;
 
 // Reads a version block; false with a one-line reason when the bytes are not one.
 [[nodiscard]] bool ReadVersionBlock(const std::vector<std::uint8_t>& bytes, VersionBlock& block, std::string& error);
-std::vector<std::uint8_t> VersionBlockBytes(const VersionBlock& block);
+// Refuses a block that would pass the 65,535 bytes its 16-bit lengths can state.
+[[nodiscard]] bool VersionBlockBytes(const VersionBlock& block, std::vector<std::uint8_t>& bytes, std::string& error);
 
 // "1", "1.2", "1.2.3" or "1.2.3.4", each part 0 to 65535 in decimal digits; missing parts are 0.
 std::optional<std::array<std::uint16_t, 4>> ParseVersionNumbers(std::string_view text);

@@ -1,5 +1,6 @@
 #include "fuzz_targets.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "byte_source.h"
 #include "installer_report.h"
 #include "pack.h"
+#include "version_block.h"
 
 namespace {
 
@@ -56,4 +58,15 @@ int PackWithStub(std::span<const std::uint8_t> bytes) {
   options.output = (folder.Path() / "installer.exe").string();
   std::ostringstream errors;
   return Pack(options, bytes, errors);
+}
+
+int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes) {
+  VersionBlock block;
+  std::string error;
+  if (!ReadVersionBlock(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), block, error)) return 0;
+  std::vector<std::uint8_t> written;
+  if (!VersionBlockBytes(block, written, error)) return 1;
+  VersionBlock again;
+  if (!ReadVersionBlock(written, again, error) || !(again == block)) std::abort();
+  return 1;
 }

@@ -144,7 +144,14 @@ TEST_F(StubPackingTest, StubVersionBlockReadsAndWritesBackByteForByte) {
   EXPECT_EQ(*block.Find(u"ProductName"), u"Drelix");
   EXPECT_EQ(block.language, 0x0409);
   EXPECT_EQ(block.code_page, 1200);
-  EXPECT_EQ(VersionBlockBytes(block), bytes);
+  Bytes written;
+  ASSERT_TRUE(VersionBlockBytes(block, written, error)) << error;
+  EXPECT_EQ(written, bytes);
+  // Texts that would pass the 16-bit lengths are refused, not wrapped.
+  for (int index = 0; index < 200; ++index)
+    block.Set(u"Text" + Utf16FromUtf8(std::to_string(index)), std::u16string(200, u'x'));
+  EXPECT_FALSE(VersionBlockBytes(block, written, error));
+  EXPECT_NE(error.find("its lengths hold at most 65535"), std::string::npos) << error;
 
   // Cut short anywhere, it is refused or read without going past its bytes.
   for (std::size_t size = 0; size < bytes.size(); ++size) {
