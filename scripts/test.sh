@@ -13,7 +13,7 @@ cmake --build "$build"
 status=0
 (cd "$build" && ctest --output-on-failure) || status=$?
 # The packaging tool reads files it cannot trust: its unit tests and file-system cases once more
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then a minute of fuzzing its two entry points.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then a minute of fuzzing its entry points of untrusted bytes.
 sanitized=$(cd "$build" && pwd)/packager-sanitized
 stub=$(cd "$build" && pwd)/bin/installer_stub.exe
 cmake -S packager -B "$sanitized" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
