@@ -4,6 +4,7 @@
 
 #include "little_endian.h"
 #include "pe_format.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -74,13 +75,6 @@ bool CetCompatible(const PeImage& image, ByteSource& source) {
   return false;
 }
 
-std::string Hex(std::uint16_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text = "0x";
-  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
-  return text;
-}
-
 const char* YesNo(bool value) { return value ? "yes" : "no"; }
 
 }  // namespace
@@ -103,7 +97,8 @@ ImageHardening ReadImageHardening(const PeImage& image, ByteSource& source) {
 std::string DescribeHardening(const ImageHardening& hardening) {
   return std::string("ASLR ") + YesNo(hardening.aslr) + ", high-entropy VA " + YesNo(hardening.high_entropy_va) +
          ", NX " + YesNo(hardening.nx) + ", CFG " + YesNo(hardening.control_flow_guard) + ", CET " +
-         YesNo(hardening.cet_compatible) + ", DependentLoadFlags " + Hex(hardening.dependent_load_flags) +
+         YesNo(hardening.cet_compatible) + ", DependentLoadFlags " + "0x" +
+         FourHexDigits(hardening.dependent_load_flags) +
          ((hardening.dependent_load_flags & kLoadLibrarySearchSystem32) != 0 ? " (system32)" : "") + ", stack cookie " +
          YesNo(hardening.stack_cookie) + ", signed " + YesNo(hardening.is_signed);
 }

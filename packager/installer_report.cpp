@@ -80,12 +80,6 @@ std::optional<std::vector<std::uint8_t>> SmallResource(const PeImage& image, Byt
   return bytes;
 }
 
-const ResourceItem* FirstOfType(const std::vector<ResourceItem>& items, std::uint16_t type) {
-  const auto found = std::find_if(items.begin(), items.end(),
-                                  [&](const ResourceItem& item) { return item.type == ResourceKey::Id(type); });
-  return found == items.end() ? nullptr : &*found;
-}
-
 // The version block's numbers and texts, a line each.
 void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items,
                         std::ostream& out) {
@@ -102,14 +96,8 @@ void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vec
     out << "version: unreadable (" << error << ")\n";
     return;
   }
-  const auto hex = [](unsigned value) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 15];
-    return text;
-  };
   out << "version: file " << VersionNumbersText(block.file_version) << ", product "
-      << VersionNumbersText(block.product_version) << ", language " << hex(block.language) << ", code page "
+      << VersionNumbersText(block.product_version) << ", language " << FourHexDigits(block.language) << ", code page "
       << block.code_page << "\n";
   for (const auto& [key, value] : block.strings) {
     out << "version text: " << EscapedUtf8FromUtf16(key) << "=\"" << EscapedTextFromUtf16(value) << "\"\n";

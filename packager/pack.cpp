@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr std::uint16_t kEnglishUnitedStates = 1033;
-
 // A stub is tens of kilobytes; the bound keeps a file that cannot be one from being read into memory.
 constexpr std::uint64_t kLargestStubSize = 16 << 20;
 
@@ -94,7 +92,7 @@ bool StubResources(std::span<const std::uint8_t> stub_bytes, PeImage& stub, std:
 
 ResourceItem PayloadItem(std::string_view type, std::string_view name, ResourceContent content) {
   return ResourceItem{ResourceKey::Name(std::u16string(type.begin(), type.end())),
-                      ResourceKey::Name(std::u16string(name.begin(), name.end())), kEnglishUnitedStates, 0,
+                      ResourceKey::Name(std::u16string(name.begin(), name.end())), kEnglishUnitedStatesLanguage, 0,
                       std::move(content)};
 }
 
@@ -102,8 +100,8 @@ ResourceItem PreviousVersionItem(const std::string& text) {
   ResourceContent content;
   content.bytes = PreviousVersionBytes(text);
   content.size = content.bytes.size();
-  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(kPreviousVersionId), kEnglishUnitedStates,
-                      0, std::move(content)};
+  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(kPreviousVersionId),
+                      kEnglishUnitedStatesLanguage, 0, std::move(content)};
 }
 
 // SOURCE_DATE_EPOCH, the reproducible-builds convention: when set, its seconds since 1970 are the

@@ -98,3 +98,7 @@ inline constexpr std::uint16_t kIconResourceType = 3;
 inline constexpr std::uint16_t kRcdataResourceType = 10;
 inline constexpr std::uint16_t kGroupIconResourceType = 14;
 inline constexpr std::uint16_t kVersionResourceType = 16;
+inline constexpr std::uint16_t kManifestResourceType = 24;
+
+// The language of every resource the tool writes, as of the installer's own.
+inline constexpr std::uint16_t kEnglishUnitedStatesLanguage = 1033;

@@ -6,6 +6,7 @@
 // streams them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -30,6 +31,15 @@ struct ResourceItem {
   std::uint32_t code_page = 0;
   ResourceContent content;
 };
+
+// The first resource of integer type `type`, or null: where an image holds one of a kind (its
+// version block, its icon group).
+template <typename Items>
+auto FirstOfType(Items& items, std::uint16_t type) -> decltype(&*items.begin()) {
+  const auto found = std::find_if(items.begin(), items.end(),
+                                  [&](const ResourceItem& item) { return item.type == ResourceKey::Id(type); });
+  return found == items.end() ? nullptr : &*found;
+}
 
 // What reading a resource tree may cost, far beyond any real installer's (a few hundred entries,
 // payload names of at most 259 units) and small enough that a hostile tree, whose directories may

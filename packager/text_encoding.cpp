@@ -30,11 +30,7 @@ bool IsShownAsItIs(char16_t unit) {
   return unit != 0x3000 && unit != 0xFEFF && !(unit >= 0xFFF9 && unit <= 0xFFFB);
 }
 
-void AppendEscape(std::string& text, char16_t unit) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  text += "\\u";
-  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(unit >> shift) & 0xF];
-}
+void AppendEscape(std::string& text, char16_t unit) { text += "\\u" + FourHexDigits(unit); }
 
 std::string Escaped(std::u16string_view text, bool spaces_shown) {
   std::string result;
@@ -54,6 +50,13 @@ std::string Escaped(std::u16string_view text, bool spaces_shown) {
 }
 
 }  // namespace
+
+std::string FourHexDigits(std::uint16_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+  return text;
+}
 
 std::string EscapedUtf8FromUtf16(std::u16string_view text) { return Escaped(text, false); }
 

@@ -2,6 +2,7 @@
 // prints and takes on Linux.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,7 @@ std::string Utf8FromUtf16(std::u16string_view text);
 std::string EscapedUtf8FromUtf16(std::u16string_view text);
 // The same for a text printed between quotes, where a plain space is shown as it is.
 std::string EscapedTextFromUtf16(std::u16string_view text);
+// Upper-case hexadecimal, always four digits: "0409".
+std::string FourHexDigits(std::uint16_t value);
 // Invalid UTF-8 bytes become U+FFFD.
 std::u16string Utf16FromUtf8(std::string_view text);

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr std::uint16_t kEnglishUnitedStates = 1033;
-
 // Each text option and the version block's name for it.
 struct VersionText {
   const char* option;
@@ -28,15 +26,9 @@ constexpr VersionText kVersionTexts[] = {
     {"--original-filename", &PackOptions::original_filename, u"OriginalFilename"},
 };
 
-ResourceItem* FindFirst(std::vector<ResourceItem>& items, std::uint16_t type) {
-  const auto found = std::find_if(items.begin(), items.end(),
-                                  [&](const ResourceItem& item) { return item.type == ResourceKey::Id(type); });
-  return found == items.end() ? nullptr : &*found;
-}
-
 bool ApplyVersionBlock(const PackOptions& options, const std::string& output_name, std::vector<ResourceItem>& items,
                        std::string& error) {
-  ResourceItem* item = FindFirst(items, kVersionResourceType);
+  ResourceItem* item = FirstOfType(items, kVersionResourceType);
   VersionBlock block;
   if (item != nullptr && !ReadVersionBlock(item->content.bytes, block, error)) {
     error = "the stub's version block cannot be read: " + error;
@@ -50,7 +42,7 @@ bool ApplyVersionBlock(const PackOptions& options, const std::string& output_nam
   if (options.file_version) block.file_version = *ParseVersionNumbers(*options.file_version);
 
   if (item == nullptr) {
-    items.push_back({ResourceKey::Id(kVersionResourceType), ResourceKey::Id(1), kEnglishUnitedStates, 0, {}});
+    items.push_back({ResourceKey::Id(kVersionResourceType), ResourceKey::Id(1), kEnglishUnitedStatesLanguage, 0, {}});
     item = &items.back();
   }
   if (!VersionBlockBytes(block, item->content.bytes, error)) return false;
@@ -64,8 +56,8 @@ bool ApplyIcon(const std::vector<std::uint8_t>& icon_file, std::vector<ResourceI
   // The new group takes the place of the stub's: its name and language, so whatever shows the
   // first group still finds it.
   ResourceKey group_name = ResourceKey::Id(1);
-  std::uint16_t language = kEnglishUnitedStates;
-  if (const ResourceItem* group = FindFirst(items, kGroupIconResourceType)) {
+  std::uint16_t language = kEnglishUnitedStatesLanguage;
+  if (const ResourceItem* group = FirstOfType(items, kGroupIconResourceType)) {
     group_name = group->name;
     language = group->language;
   }

@@ -205,9 +205,8 @@ TEST_F(VendorPackingTest, InstallerCarriesTheVendorsFieldsAndIconAndTheStubsMani
 
   const auto packed = Resources(ReadBytes(options.output));
   const auto stub = Resources(stub_);
-  constexpr std::uint16_t kManifestType = 24;
-  ASSERT_NE(Find(packed, kManifestType, 1), nullptr);
-  EXPECT_EQ(*Find(packed, kManifestType, 1), *Find(stub, kManifestType, 1));
+  ASSERT_NE(Find(packed, kManifestResourceType, 1), nullptr);
+  EXPECT_EQ(*Find(packed, kManifestResourceType, 1), *Find(stub, kManifestResourceType, 1));
 
   VersionBlock block;
   std::string error;
