@@ -51,10 +51,7 @@ bool PassedOnTextHasRejectedSwitch(const wchar_t* command_line) noexcept {
 }  // namespace
 
 void LaunchSettings::Clear() noexcept {
-  if (arguments != nullptr) {
-    LocalFree(arguments);
-    arguments = nullptr;
-  }
+  arguments.Reset();
   command_line = nullptr;
   argument_count = 0;
   system_level = false;
@@ -85,14 +82,14 @@ bool LaunchSettings::ParseCommandLine(const wchar_t* process_command_line) noexc
     return false;
   }
   int count = 0;
-  arguments = CommandLineToArgvW(process_command_line, &count);
-  if (arguments == nullptr) return false;
+  arguments.Reset(CommandLineToArgvW(process_command_line, &count));
+  if (!arguments.IsValid()) return false;
   argument_count = count;
 
   // Index 0 is the program name and is never a switch. Whole arguments only: "--cleanup=1" is not
   // "--cleanup". Every argument still reaches the setup program.
   for (int32_t index = 1; index < argument_count; ++index) {
-    const wchar_t* argument = arguments[index];
+    const wchar_t* argument = arguments.Get()[index];
     if (lstrcmpiW(argument, L"--system-level") == 0) {
       system_level = true;
     } else if (IsRejectedSwitch(argument)) {

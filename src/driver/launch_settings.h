@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "handles/unique_handle.h"
+
 struct LaunchSettings {
   LaunchSettings() noexcept = default;
   LaunchSettings(const LaunchSettings&) = delete;
@@ -18,7 +20,7 @@ struct LaunchSettings {
   [[nodiscard]] bool Initialize(HMODULE module) noexcept;
   [[nodiscard]] bool ParseCommandLine(const wchar_t* process_command_line) noexcept;
 
-  wchar_t** arguments = nullptr;          // owned, from CommandLineToArgvW
+  UniqueArgumentVector arguments;         // from CommandLineToArgvW
   const wchar_t* command_line = nullptr;  // as GetCommandLineW gives it; lives as long as the process
   int32_t argument_count = 0;
   bool system_level = false;

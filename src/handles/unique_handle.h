@@ -84,6 +84,18 @@ using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 using UniqueHeapBlock = UniqueHandle<HeapBlockTraits>;
 
+// Local memory typed for what the platform put in it (an argument vector, a SID string), so no
+// caller casts at each use. It is the untyped owner underneath, so the closing code is shared.
+template <typename Element>
+class UniqueLocalMemoryOf : public UniqueLocalMemory {
+ public:
+  [[nodiscard]] Element* Get() const noexcept { return static_cast<Element*>(UniqueLocalMemory::Get()); }
+  [[nodiscard]] Element** Put() noexcept { return reinterpret_cast<Element**>(UniqueLocalMemory::Put()); }
+};
+
+using UniqueLocalWideString = UniqueLocalMemoryOf<wchar_t>;
+using UniqueArgumentVector = UniqueLocalMemoryOf<wchar_t*>;
+
 // The pair CreateProcessW hands back: both handles are owned, and both close.
 struct UniqueProcessInformation {
   UniqueKernelHandle process;

@@ -25,7 +25,7 @@ UniqueFileHandle GuardDirectory(const wchar_t* directory) noexcept {
 }
 
 // The SID of the token's default owner for new objects, as text in local memory.
-bool GetOwnerSidString(UniqueLocalMemory& sid_string) noexcept {
+bool GetOwnerSidString(UniqueLocalWideString& sid_string) noexcept {
   UniqueKernelHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
 
@@ -37,8 +37,7 @@ bool GetOwnerSidString(UniqueLocalMemory& sid_string) noexcept {
   UniqueLocalMemory buffer(LocalAlloc(LMEM_ZEROINIT, size));
   if (!buffer.IsValid()) return false;
   if (!GetTokenInformation(token.Get(), TokenOwner, buffer.Get(), size, &size)) return false;
-  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(buffer.Get())->Owner,
-                                reinterpret_cast<wchar_t**>(sid_string.Put())) != FALSE;
+  return ConvertSidToStringSidW(static_cast<TOKEN_OWNER*>(buffer.Get())->Owner, sid_string.Put()) != FALSE;
 }
 
 // False is a failure; true with an empty descriptor means the volume keeps no ACLs.
@@ -50,11 +49,11 @@ bool BuildScratchSecurity(const wchar_t* directory, UniqueLocalMemory& descripto
   if (!GetVolumeInformationW(volume_root.units, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return true;
   if ((flags & FILE_PERSISTENT_ACLS) == 0) return true;
 
-  UniqueLocalMemory sid_string;
+  UniqueLocalWideString sid_string;
   if (!GetOwnerSidString(sid_string)) return false;
 
   BoundedWideString<300> access_control;
-  if (!BoundedJoin(access_control, kAccessControlPrefix, static_cast<const wchar_t*>(sid_string.Get()), L")")) {
+  if (!BoundedJoin(access_control, kAccessControlPrefix, sid_string.Get(), L")")) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return false;
   }

@@ -196,7 +196,7 @@ TEST(ParseCommandLineTest, NoCommandLineFailsWithoutReadingTheEnvironment) {
   EnvironmentVariableScope machine_flag(L"HalvexUpdateIsMachine", L"1");
   LaunchSettings settings;
   EXPECT_FALSE(settings.ParseCommandLine(nullptr));
-  EXPECT_EQ(settings.arguments, nullptr);
+  EXPECT_EQ(settings.arguments.Get(), nullptr);
   EXPECT_FALSE(settings.system_level);
 }
 
@@ -218,7 +218,7 @@ TEST(LaunchSettingsTest, InitializeReadsTheProcessCommandLineAndClearRestoresThe
   LaunchSettings settings;
   ASSERT_TRUE(settings.Initialize(GetModuleHandleW(nullptr)));
   EXPECT_EQ(settings.command_line, GetCommandLineW());
-  ASSERT_NE(settings.arguments, nullptr);
+  ASSERT_NE(settings.arguments.Get(), nullptr);
   EXPECT_GE(settings.argument_count, 1);
 
   settings.Clear();
@@ -226,7 +226,7 @@ TEST(LaunchSettingsTest, InitializeReadsTheProcessCommandLineAndClearRestoresThe
   settings.cleanup_enabled = false;
   settings.previous_version = L"1.0";
   settings.Clear();
-  EXPECT_EQ(settings.arguments, nullptr);
+  EXPECT_EQ(settings.arguments.Get(), nullptr);
   EXPECT_EQ(settings.command_line, nullptr);
   EXPECT_EQ(settings.argument_count, 0);
   EXPECT_FALSE(settings.system_level);
