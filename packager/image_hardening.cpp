@@ -1,15 +1,22 @@
 #include "image_hardening.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "little_endian.h"
 #include "pe_format.h"
+#include "runtime/load_configuration.h"
 #include "text_encoding.h"
 
 namespace {
 
+// The fields the report reads, where the installer's own record puts them.
+constexpr std::uint32_t kDependentLoadFlagsOffset = offsetof(LoadConfigurationDirectory64, DependentLoadFlags);
+constexpr std::uint32_t kSecurityCookieOffset = offsetof(LoadConfigurationDirectory64, SecurityCookie);
+constexpr std::uint32_t kGuardCfFunctionTableOffset = offsetof(LoadConfigurationDirectory64, GuardCFFunctionTable);
+constexpr std::uint32_t kGuardFlagsOffset = offsetof(LoadConfigurationDirectory64, GuardFlags);
 // The load configuration is read up to the last field looked at.
-constexpr std::uint32_t kLoadConfigReadSize = kLoadConfigGuardFlagsOffset + 4;
+constexpr std::uint32_t kLoadConfigReadSize = kGuardFlagsOffset + 4;
 // A real debug directory has a handful of entries; the bound keeps a hostile size from taking time.
 constexpr std::uint32_t kMostDebugEntries = 64;
 
@@ -33,23 +40,23 @@ void ReadLoadConfiguration(const PeImage& image, ByteSource& source, ImageHarden
   // The structure's own Size field says how many of its fields the image carries.
   const std::uint32_t size = std::min(ReadUint32(config), directory.size);
   const auto carries = [&](std::uint32_t offset, std::uint32_t width) { return offset + width <= size; };
-  if (carries(kLoadConfigDependentLoadFlagsOffset, 2))
-    hardening.dependent_load_flags = ReadUint16(config + kLoadConfigDependentLoadFlagsOffset);
-  if (carries(kLoadConfigSecurityCookieOffset, 8)) {
+  if (carries(kDependentLoadFlagsOffset, 2))
+    hardening.dependent_load_flags = ReadUint16(config + kDependentLoadFlagsOffset);
+  if (carries(kSecurityCookieOffset, 8)) {
     // The loader randomises the cookie in place: it must lie in a writable section of the image.
     const std::uint64_t image_base =
         ReadUint64(&image.headers[image.optional_header_offset + kOptionalImageBaseOffset]);
-    const std::uint64_t cookie = ReadUint64(config + kLoadConfigSecurityCookieOffset);
+    const std::uint64_t cookie = ReadUint64(config + kSecurityCookieOffset);
     const SectionHeader* section = cookie > image_base && cookie - image_base < UINT32_MAX
                                        ? image.SectionContaining(static_cast<std::uint32_t>(cookie - image_base))
                                        : nullptr;
     hardening.stack_cookie = section != nullptr && (section->characteristics & kSectionMemoryWrite) != 0;
   }
-  if (carries(kLoadConfigGuardFlagsOffset, 4)) {
-    const std::uint32_t flags = ReadUint32(config + kLoadConfigGuardFlagsOffset);
+  if (carries(kGuardFlagsOffset, 4)) {
+    const std::uint32_t flags = ReadUint32(config + kGuardFlagsOffset);
     const std::uint32_t wanted = kGuardCfInstrumented | kGuardCfFunctionTablePresent;
     hardening.control_flow_guard = hardening.control_flow_guard && (flags & wanted) == wanted &&
-                                   ReadUint64(config + kLoadConfigGuardCfFunctionTableOffset) != 0;
+                                   ReadUint64(config + kGuardCfFunctionTableOffset) != 0;
   } else {
     hardening.control_flow_guard = false;
   }

@@ -14,10 +14,6 @@ namespace {
 constexpr std::size_t kCopyPieceSize = 256 << 10;
 constexpr std::uint32_t kResourceSectionCharacteristics = kSectionInitializedData | kSectionMemoryRead;
 
-std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
-}
-
 bool WriteFailed(std::string& error) {
   error = "writing the installer failed (disk full?)";
   return false;

@@ -174,7 +174,8 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   PayloadHasher hasher(image, source);
   std::string unread;
   out << "installer: " << path << "\n";
-  for (std::string_view type : kPayloadTypes<char>) {
+  for (const PayloadType<char>& record : kPayloadTypes<char>) {
+    const std::string_view type = record.name;
     const ResourceItem* previous = nullptr;
     for (const ResourceItem& entry : items) {
       if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
@@ -195,10 +196,10 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   const auto named = [](const PayloadResource* resource) {
     return resource == nullptr ? std::string("none") : resource->type + "/" + EscapedUtf8FromUtf16(resource->name);
   };
-  const std::optional<SetupForm> form = verdict.setup ? SetupFormOfType(verdict.setup->type) : std::nullopt;
+  const PayloadType<char>* setup_type = verdict.setup ? FindPayloadType(verdict.setup->type) : nullptr;
   out << "archive: " << named(verdict.archive) << "\n";
   out << "setup: " << named(verdict.setup) << "\n";
-  out << "setup form: " << (form ? SetupFormName(*form) : "unknown") << "\n";
+  out << "setup form: " << (setup_type != nullptr ? SetupFormName(setup_type->setup_form) : "unknown") << "\n";
   out << "previous version: " << PreviousVersion(image, source, items) << "\n";
   ReportVersionBlock(image, source, items, out);
   ReportIcon(image, source, items, out);

@@ -100,7 +100,7 @@ ResourceItem PreviousVersionItem(const std::string& text) {
   ResourceContent content;
   content.bytes = PreviousVersionBytes(text);
   content.size = content.bytes.size();
-  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(kPreviousVersionId),
+  return ResourceItem{ResourceKey::Id(kRcdataResourceType), ResourceKey::Id(kPreviousVersionResourceId),
                       kEnglishUnitedStatesLanguage, 0, std::move(content)};
 }
 

@@ -36,8 +36,6 @@ constexpr SetupFormTraits kSetupForms[] = {
     {SetupForm::kPatch, "patch", "SETUP.PATCH"},
 };
 
-constexpr std::size_t kPayloadTypeCount = std::size(kSetupFormOfPayloadType);
-
 const SetupFormTraits& TraitsOf(SetupForm form) {
   for (const SetupFormTraits& traits : kSetupForms) {
     if (traits.form == form) return traits;
@@ -59,30 +57,36 @@ std::optional<SetupForm> ParseSetupForm(std::string_view text) {
 std::string_view SetupFormName(SetupForm form) { return TraitsOf(form).name; }
 
 std::string_view SetupResourceType(SetupForm form) {
-  for (std::size_t index = 0; index < kPayloadTypeCount; ++index) {
-    if (kSetupFormOfPayloadType[index] == form) return kPayloadTypes<char>[index];
+  for (const PayloadType<char>& record : kPayloadTypes<char>) {
+    if (record.setup_form == form) return record.name;
   }
-  return kPayloadTypes<char>[0];
+  return kPayloadTypes<char>[0].name;
 }
 
 std::string_view DefaultSetupName(SetupForm form) { return TraitsOf(form).default_name; }
 
-std::optional<SetupForm> SetupFormOfType(std::string_view type) {
-  for (std::size_t index = 0; index < kPayloadTypeCount; ++index) {
-    if (kPayloadTypes<char>[index] == type) return kSetupFormOfPayloadType[index];
+const PayloadType<char>* FindPayloadType(std::string_view type) {
+  for (const PayloadType<char>& record : kPayloadTypes<char>) {
+    if (record.name == type) return &record;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
-bool IsPayloadType(std::string_view type) { return SetupFormOfType(type).has_value(); }
+bool IsPayloadType(std::string_view type) { return FindPayloadType(type) != nullptr; }
 
 std::string PayloadTypeList() {
+  constexpr std::size_t count = std::size(kPayloadTypes<char>);
   std::string list;
-  for (std::size_t index = 0; index < kPayloadTypeCount; ++index) {
-    list += index == 0 ? "" : index + 1 == kPayloadTypeCount ? " or " : ", ";
-    list += kPayloadTypes<char>[index];
+  for (std::size_t index = 0; index < count; ++index) {
+    list += index == 0 ? "" : index + 1 == count ? " or " : ", ";
+    list += kPayloadTypes<char>[index].name;
   }
   return list;
+}
+
+std::string ShortestScratchDirectory() {
+  return std::string("C:\\") + kScratchNamePrefix<char>.Get() + std::string(kScratchNameRandomDigits, '0') +
+         kScratchNameSuffix<char>.Get() + "\\";
 }
 
 std::string UpperCase(std::string_view text) {
@@ -113,8 +117,8 @@ std::optional<std::string> CheckPayloadName(std::string_view option, std::string
   if (written_as_file && name.size() > kLongestFileName) {
     return shown + " is longer than " + std::to_string(kLongestFileName) +
            " characters: the installer writes it as a file in its scratch folder, and even in the shortest one (" +
-           std::string(kShortestScratchDirectory) + ") the path would pass " + std::to_string(kLongestPath) +
-           " characters, so every run would end with exit code 108";
+           ShortestScratchDirectory() + ") the path would pass " + std::to_string(kLongestPath) +
+           " characters, so every run would end with exit code " + std::to_string(EXIT_PATH_TOO_LONG);
   }
   if (!StartsWithNoCase(Utf16FromUtf8(name), prefix)) return shown + " must begin with \"" + std::string(prefix) + "\"";
   // Windows drops a trailing dot from a file name, which would make "SETUP.EXE." name "setup.exe".
@@ -147,9 +151,10 @@ std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form)
 
 std::string ShortestInstallCommandLine(std::string_view archive_name, std::string_view archive_type,
                                        std::string_view previous_version) {
-  const std::string scratch(kShortestScratchDirectory);
-  const std::string archive_switch =
-      archive_type == kDefaultArchiveType ? kInstallArchiveSwitch<char>.Get() : kUncompressedArchiveSwitch<char>.Get();
+  const std::string scratch = ShortestScratchDirectory();
+  const PayloadType<char>* type = FindPayloadType(archive_type);
+  const std::string archive_switch = type != nullptr && type->archive_is_7z ? kInstallArchiveSwitch<char>.Get()
+                                                                            : kUncompressedArchiveSwitch<char>.Get();
   return "\"" + scratch + kSetupProgramName<char>.Get() + "\" --" + archive_switch + "=\"" + scratch +
          std::string(archive_name) + "\" --" + kPreviousVersionSwitch<char>.Get() + "=\"" +
          std::string(previous_version) + "\"";
@@ -171,7 +176,7 @@ std::optional<std::string> CheckPreviousVersion(std::string_view text, std::stri
     return "--previous-version of " + std::to_string(text.size()) +
            " characters is too long: with it the installer's command line for the setup program would be at least " +
            std::to_string(line) + " characters, more than the " + std::to_string(kLongestCommandLine) +
-           " it holds, so every run would end with exit code 105";
+           " it holds, so every run would end with exit code " + std::to_string(EXIT_COMMAND_LINE_TOO_LONG);
   }
   return std::nullopt;
 }
@@ -185,7 +190,8 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
     verdict.reason = std::move(reason);
     return verdict;
   };
-  for (std::string_view type : kPayloadTypes<char>) {
+  for (const PayloadType<char>& record : kPayloadTypes<char>) {
+    const std::string_view type = record.name;
     for (const PayloadResource& resource : resources) {
       if (resource.type != type) continue;
       // An integer id or an empty resource ends the type's pass quietly, as the enumeration does.
@@ -225,17 +231,17 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
   }
   // Written as files, the names must fit beside the scratch folder, which is never shorter than a
   // drive root's; a plain setup program is written as "setup.exe" whatever its name.
-  for (const PayloadResource* written :
-       {verdict.archive, SetupFormOfType(verdict.setup->type) == SetupForm::kPlain ? nullptr : verdict.setup}) {
+  const SetupForm setup_form = FindPayloadType(verdict.setup->type)->setup_form;
+  for (const PayloadResource* written : {verdict.archive, setup_form == SetupForm::kPlain ? nullptr : verdict.setup}) {
     if (written != nullptr && written->name.size() > kLongestFileName) {
       verdict.exit_code = EXIT_PATH_TOO_LONG;
       verdict.reason = "the name " + Quoted(written->name) + " is longer than " + std::to_string(kLongestFileName) +
-                       " characters: even in the shortest scratch folder (" + std::string(kShortestScratchDirectory) +
+                       " characters: even in the shortest scratch folder (" + ShortestScratchDirectory() +
                        ") its path would pass " + std::to_string(kLongestPath) + " characters";
       return verdict;
     }
   }
-  if (SetupFormOfType(verdict.setup->type) == SetupForm::kCabinet &&
+  if (setup_form == SetupForm::kCabinet &&
       UpperCase(Utf8FromUtf16(verdict.setup->name)) == UpperCase(kSetupProgramName<char>.Get())) {
     verdict.exit_code = EXIT_SETUP_EXTRACTION_FAILED;
     verdict.reason = "the cabinet is named \"setup.exe\", the file its expansion must create";
@@ -255,7 +261,7 @@ std::optional<std::string> CheckStubResource(const ResourceKey& type, const Reso
 }
 
 bool IsPreviousVersionResource(const ResourceKey& type, const ResourceKey& name) {
-  return type == ResourceKey::Id(kRcdataResourceType) && name == ResourceKey::Id(kPreviousVersionId);
+  return type == ResourceKey::Id(kRcdataResourceType) && name == ResourceKey::Id(kPreviousVersionResourceId);
 }
 
 std::vector<std::uint8_t> PreviousVersionBytes(std::string_view text) {

@@ -10,31 +10,36 @@
 #include <string_view>
 #include <vector>
 
+#include "conventions/buffer_capacities.h"
 #include "conventions/payload_convention.h"
+#include "conventions/scratch_directory_name.h"
 #include "resource_key.h"
 
 // The resource types, name prefixes and the setup program's name come from the installer's own
 // convention header; these are the packing tool's defaults.
 inline constexpr std::string_view kDefaultArchiveName = "DRELIX.PACKED.7Z";
 inline constexpr std::string_view kDefaultArchiveType = kPatchType<char>.Get();  // a 7z archive
-// The installer's paths and names fit a 260-unit buffer with their terminator.
-inline constexpr std::size_t kLongestPath = 259;
+// The installer's paths and names fit its path buffer with their terminator.
+inline constexpr std::size_t kLongestPath = kPathCapacity - 1;
 inline constexpr std::size_t kLongestPayloadName = kLongestPath;
-// The installer writes its payload into a folder "QV_<five hex digits>.tmp" beside itself. The
-// shortest such folder is in a drive's root (the installer's own path is always a full one), so
-// this is the shortest path any payload file name is appended to ...
-inline constexpr std::string_view kShortestScratchDirectory = "C:\\QV_00000.tmp\\";
+// The installer writes its payload into its scratch folder beside itself. The shortest such folder
+// is in a drive's root (the installer's own path is always a full one): "C:\QV_00000.tmp\" is the
+// shortest path any payload file name is appended to ...
+std::string ShortestScratchDirectory();
+inline constexpr std::size_t kShortestScratchDirectoryLength =
+    3 + kScratchNamePrefix<char>.Length() + kScratchNameRandomDigits + kScratchNameSuffix<char>.Length() + 1;
 // ... and a name written as a file that is longer than this always ends the run with exit code 108.
-inline constexpr std::size_t kLongestFileName = kLongestPath - kShortestScratchDirectory.size();
-// The install command line with its terminator fits a 1040-unit buffer; a line whose fixed pieces
-// do not fit ends the run with exit code 105.
-inline constexpr std::size_t kLongestCommandLine = 1039;
+inline constexpr std::size_t kLongestFileName = kLongestPath - kShortestScratchDirectoryLength;
+// The install command line with its terminator fits the installer's command-line buffer; a line
+// whose fixed pieces do not fit ends the run with exit code 105.
+inline constexpr std::size_t kLongestCommandLine = kCommandLineCapacity - 1;
 
 std::optional<SetupForm> ParseSetupForm(std::string_view text);  // any case
 std::string_view SetupFormName(SetupForm form);                  // "cabinet", "plain", "patch"
 std::string_view SetupResourceType(SetupForm form);              // "BL", "BN", "B7"
 std::string_view DefaultSetupName(SetupForm form);
-std::optional<SetupForm> SetupFormOfType(std::string_view type);
+// The convention's record of a resource type, compared exactly; null for any other type.
+const PayloadType<char>* FindPayloadType(std::string_view type);
 
 bool IsPayloadType(std::string_view type);
 std::string PayloadTypeList();                 // "B7, BL or BN", for messages
@@ -54,8 +59,7 @@ std::optional<std::string> CheckPreviousVersion(std::string_view text, std::stri
 // A stub must carry no payload and no previous version of its own: packing adds them.
 std::optional<std::string> CheckStubResource(const ResourceKey& type, const ResourceKey& name);
 
-// The previous version is RCDATA 1: UTF-16LE text ending in a zero unit, as the installer reads it.
-inline constexpr std::uint16_t kPreviousVersionId = 1;  // of type RCDATA
+// The previous version: UTF-16LE text ending in a zero unit, as the installer reads it.
 bool IsPreviousVersionResource(const ResourceKey& type, const ResourceKey& name);
 std::vector<std::uint8_t> PreviousVersionBytes(std::string_view text);
 // The text the installer would take from the resource's bytes; nullopt when it would take none.

@@ -63,13 +63,8 @@ inline constexpr std::uint32_t kSectionInitializedData = 0x00000040;
 inline constexpr std::uint32_t kSectionMemoryRead = 0x40000000;
 inline constexpr std::uint32_t kSectionMemoryWrite = 0x80000000;
 
-// The 64-bit load configuration directory's fields the tool reads.
-inline constexpr std::uint32_t kLoadConfigDependentLoadFlagsOffset = 0x4E;
-inline constexpr std::uint32_t kLoadConfigSecurityCookieOffset = 0x58;
-inline constexpr std::uint32_t kLoadConfigGuardCfFunctionTableOffset = 0x80;
-inline constexpr std::uint32_t kLoadConfigGuardFlagsOffset = 0x90;
-inline constexpr std::uint32_t kGuardCfInstrumented = 0x100;
-inline constexpr std::uint32_t kGuardCfFunctionTablePresent = 0x400;
+// The 64-bit load configuration directory is the installer's own checked record
+// (runtime/load_configuration.h): its field offsets and guard flags are read from there.
 inline constexpr std::uint16_t kLoadLibrarySearchSystem32 = 0x0800;
 
 // One entry of the debug directory, and the extended DLL characteristics it may carry.
@@ -102,3 +97,8 @@ inline constexpr std::uint16_t kManifestResourceType = 24;
 
 // The language of every resource the tool writes, as of the installer's own.
 inline constexpr std::uint16_t kEnglishUnitedStatesLanguage = 1033;
+
+// Rounds up to a multiple of a section, file or resource-data alignment.
+constexpr std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}

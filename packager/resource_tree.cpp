@@ -106,10 +106,6 @@ class ResourceTreeReader {
   std::size_t visited_ = 0;
 };
 
-std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
-}
-
 // One directory table of the tree and the entries it holds, before offsets are known.
 struct DirectoryNode {
   std::vector<std::pair<ResourceKey, std::size_t>> children;  // key, then a node index or an item index

@@ -9,6 +9,9 @@
 
 #include "conventions/ascii_text.h"
 
+// RCDATA resource 1 carries the version a patch applies to: UTF-16 text ending in a zero unit.
+inline constexpr unsigned kPreviousVersionResourceId = 1;
+
 // How the setup program travels, one form per resource type.
 enum class SetupForm { kPatch, kCabinet, kPlain };
 
@@ -33,9 +36,21 @@ inline constexpr auto kSetupPrefix = SpellAs<Char>("setup");
 template <typename Char>
 inline constexpr auto kSetupProgramName = SpellAs<Char>("setup.exe");
 
-// The types in the order the installer searches them, and the form each one stands for.
-template <typename Char>
-inline constexpr const Char* kPayloadTypes[] = {kPatchType<Char>.Get(), kCabinetType<Char>.Get(),
-                                                kPlainType<Char>.Get()};
 // NOLINTEND(bugprone-dynamic-static-initializers)
-inline constexpr SetupForm kSetupFormOfPayloadType[] = {SetupForm::kPatch, SetupForm::kCabinet, SetupForm::kPlain};
+
+// One record per type, in the order the installer searches them: the form a setup resource of the
+// type travels in, and whether an archive of the type is a 7z archive (only "B7"; the others are
+// handed over as uncompressed).
+template <typename Char>
+struct PayloadType {
+  const Char* name;
+  SetupForm setup_form;
+  bool archive_is_7z;
+};
+
+template <typename Char>
+inline constexpr PayloadType<Char> kPayloadTypes[] = {
+    {kPatchType<Char>.Get(), SetupForm::kPatch, true},
+    {kCabinetType<Char>.Get(), SetupForm::kCabinet, false},
+    {kPlainType<Char>.Get(), SetupForm::kPlain, false},
+};

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "conventions/payload_convention.h"
 #include "conventions/product_names.h"
 #include "handles/unique_handle.h"
 #include "setup/registry_string.h"
@@ -13,7 +14,7 @@ namespace {
 // A version text counts only when it is whole UTF-16 units ending in a zero unit, so nothing past
 // the resource is ever read as part of it.
 const wchar_t* FindPreviousVersion(HMODULE module) noexcept {
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), RT_RCDATA);
+  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(kPreviousVersionResourceId), RT_RCDATA);
   if (resource == nullptr) return nullptr;
   HGLOBAL loaded = LoadResource(module, resource);
   if (loaded == nullptr) return nullptr;

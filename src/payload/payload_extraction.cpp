@@ -76,7 +76,8 @@ ExitOutcome ExtractPayloadResources(HMODULE module, const PathBuffer& scratch_di
   FoundPayload found;
   PayloadResourceCollector collector(found);
 
-  for (const wchar_t* type : kPayloadTypes<wchar_t>) {
+  for (const PayloadType<wchar_t>& record : kPayloadTypes<wchar_t>) {
+    const wchar_t* type = record.name;
     found.status = 0;
     static_cast<void>(EnumerateResourceNames(collector, module, type));
     // A naming error is blamed on the setup program once an earlier pass has found the archive,

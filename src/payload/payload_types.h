@@ -6,16 +6,21 @@
 #include "conventions/payload_convention.h"
 #include "strings/bounded_wide_string.h"
 
-// The form a setup resource of this type travels in; a type outside the convention reads as plain,
-// which extraction never hands out.
-[[nodiscard]] inline SetupForm SetupFormOfType(const ResourceTypeBuffer& setup_type) noexcept {
-  for (uint64_t index = 0; index < sizeof(kSetupFormOfPayloadType) / sizeof(kSetupFormOfPayloadType[0]); ++index) {
-    if (lstrcmpW(setup_type.units, kPayloadTypes<wchar_t>[index]) == 0) return kSetupFormOfPayloadType[index];
+// The record of the type extraction found a resource under; null only for a type outside the
+// convention, which extraction never hands out.
+[[nodiscard]] inline const PayloadType<wchar_t>* FindPayloadType(const ResourceTypeBuffer& type) noexcept {
+  for (const PayloadType<wchar_t>& record : kPayloadTypes<wchar_t>) {
+    if (lstrcmpW(type.units, record.name) == 0) return &record;
   }
-  return SetupForm::kPlain;
+  return nullptr;
 }
 
-// Only a "B7" archive is a 7z archive; the others are handed over as uncompressed.
+[[nodiscard]] inline SetupForm SetupFormOfType(const ResourceTypeBuffer& setup_type) noexcept {
+  const PayloadType<wchar_t>* record = FindPayloadType(setup_type);
+  return record != nullptr ? record->setup_form : SetupForm::kPlain;
+}
+
 [[nodiscard]] inline bool IsCompressedArchive(const ResourceTypeBuffer& archive_type) noexcept {
-  return lstrcmpW(archive_type.units, kPatchType<wchar_t>.Get()) == 0;
+  const PayloadType<wchar_t>* record = FindPayloadType(archive_type);
+  return record != nullptr && record->archive_is_7z;
 }

@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include "conventions/scratch_directory_name.h"
 #include "handles/unique_handle.h"
 
 extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(PVOID buffer, ULONG length);
@@ -9,8 +10,8 @@ extern "C" __declspec(dllimport) BOOLEAN WINAPI SystemFunction036(PVOID buffer, 
 namespace {
 
 constexpr int kCreateTries = 10;
-// Five digits, ".tmp", the trailing backslash and the terminator.
-constexpr uint64_t kNameTailUnits = 11;
+// The random digits, the suffix, the trailing backslash and the terminator.
+constexpr uint64_t kNameTailUnits = kScratchNameRandomDigits + kScratchNameSuffix<wchar_t>.Length() + 2;
 
 // Protected, so nothing is inherited from the parent; the default owner is appended at the end.
 constexpr wchar_t kAccessControlPrefix[] =
@@ -65,7 +66,8 @@ bool BuildScratchSecurity(const wchar_t* directory, UniqueLocalMemory& descripto
 
 ExitOutcome MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer& scratch_directory,
                                  UniqueFileHandle& directory_guard) noexcept {
-  if (!BoundedJoin(scratch_directory, executable_directory, L"QV_")) return {EXIT_PATH_TOO_LONG, 0};
+  if (!BoundedJoin(scratch_directory, executable_directory, kScratchNamePrefix<wchar_t>.Get()))
+    return {EXIT_PATH_TOO_LONG, 0};
   const uint64_t name_start = BoundedLength(scratch_directory);
   if (PathBuffer::capacity - name_start < kNameTailUnits) return {EXIT_PATH_TOO_LONG, 0};
 
@@ -81,8 +83,8 @@ ExitOutcome MakeScratchDirectory(const wchar_t* executable_directory, PathBuffer
     SystemFunction036(random, sizeof(random));
     wchar_t* name = scratch_directory.units + name_start;
     static_cast<void>(HexEncode(random, sizeof(random), name, PathBuffer::capacity - name_start));
-    name[5] = 0;
-    static_cast<void>(BoundedAppend(scratch_directory, L".tmp"));
+    name[kScratchNameRandomDigits] = 0;
+    static_cast<void>(BoundedAppend(scratch_directory, kScratchNameSuffix<wchar_t>.Get()));
     if (!CreateDirectoryW(scratch_directory.units, descriptor.IsValid() ? &attributes : nullptr)) continue;
     // A directory that cannot be guarded is given up like a taken name.
     directory_guard = GuardDirectory(scratch_directory.units);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "conventions/buffer_capacities.h"
+
 // Capacity counts the terminator; one more guard unit behind it is zero from construction on and
 // never written, so the array always holds a zero even after a platform call that stopped short.
 template <uint64_t Capacity>
@@ -19,9 +21,9 @@ struct BoundedWideString {
   wchar_t units[Capacity + 1];
 };
 
-using PathBuffer = BoundedWideString<260>;
-using CommandLineBuffer = BoundedWideString<1040>;
-using ResourceTypeBuffer = BoundedWideString<3>;
+using PathBuffer = BoundedWideString<kPathCapacity>;
+using CommandLineBuffer = BoundedWideString<kCommandLineCapacity>;
+using ResourceTypeBuffer = BoundedWideString<kResourceTypeCapacity>;
 
 [[nodiscard]] uint64_t BoundedLength(const wchar_t* text, uint64_t capacity) noexcept;
 [[nodiscard]] bool BoundedCopy(wchar_t* destination, uint64_t capacity, const wchar_t* source) noexcept;
