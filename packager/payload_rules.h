@@ -26,8 +26,9 @@ inline constexpr std::size_t kLongestPayloadName = kLongestPath;
 // is in a drive's root (the installer's own path is always a full one): "C:\QV_00000.tmp\" is the
 // shortest path any payload file name is appended to ...
 std::string ShortestScratchDirectory();
-inline constexpr std::size_t kShortestScratchDirectoryLength =
-    3 + kScratchNamePrefix<char>.Length() + kScratchNameRandomDigits + kScratchNameSuffix<char>.Length() + 1;
+inline constexpr std::size_t kShortestScratchDirectoryLength = 3 + decltype(kScratchNamePrefix<char>)::Length() +
+                                                               kScratchNameRandomDigits +
+                                                               decltype(kScratchNameSuffix<char>)::Length() + 1;
 // ... and a name written as a file that is longer than this always ends the run with exit code 108.
 inline constexpr std::size_t kLongestFileName = kLongestPath - kShortestScratchDirectoryLength;
 // The install command line with its terminator fits the installer's command-line buffer; a line

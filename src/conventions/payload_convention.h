@@ -36,8 +36,6 @@ inline constexpr auto kSetupPrefix = SpellAs<Char>("setup");
 template <typename Char>
 inline constexpr auto kSetupProgramName = SpellAs<Char>("setup.exe");
 
-// NOLINTEND(bugprone-dynamic-static-initializers)
-
 // One record per type, in the order the installer searches them: the form a setup resource of the
 // type travels in, and whether an archive of the type is a 7z archive (only "B7"; the others are
 // handed over as uncompressed).
@@ -54,3 +52,4 @@ inline constexpr PayloadType<Char> kPayloadTypes[] = {
     {kCabinetType<Char>.Get(), SetupForm::kCabinet, false},
     {kPlainType<Char>.Get(), SetupForm::kPlain, false},
 };
+// NOLINTEND(bugprone-dynamic-static-initializers)

@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kCreateTries = 10;
 // The random digits, the suffix, the trailing backslash and the terminator.
-constexpr uint64_t kNameTailUnits = kScratchNameRandomDigits + kScratchNameSuffix<wchar_t>.Length() + 2;
+constexpr uint64_t kNameTailUnits = kScratchNameRandomDigits + decltype(kScratchNameSuffix<wchar_t>)::Length() + 2;
 
 // Protected, so nothing is inherited from the parent; the default owner is appended at the end.
 constexpr wchar_t kAccessControlPrefix[] =
