@@ -1,6 +1,7 @@
-// The stack protector as a running installer process has it: hardening_probe is linked exactly as
-// an installer is (same runtime support, code generation and link), with an entry point that reports
-// the guard value it sees, or overruns a stack buffer on request.
+// The stack protector and the stack probe as a running installer process has them: hardening_probe
+// is linked exactly as an installer is (same runtime support, code generation and link), with an
+// entry point that reports the guard value it sees, overruns a stack buffer, or runs the stack probe
+// over guard pages of its own on request.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -61,6 +62,23 @@ TEST(StackCookieTest, OverrunStackBufferEndsTheProcessThroughFailFast) {
     const ChildResult result = RunProbe(std::wstring(L"overrun ") + c.count);
     EXPECT_TRUE(result.started) << "start error " << result.start_error;
     EXPECT_EQ(result.exit_code, c.exit_code) << Narrow(c.count);
+  }
+}
+
+// Wine commits a thread's whole stack, so the probe is run over a stack the probe process lays out
+// as Windows does (committed, one guard page, reserved below): a page skipped faults, and a page
+// touched past the frame's end is seen afterwards (exit code 3 from the probe process).
+TEST(StackProbeTest, TouchesEveryPageOfTheFrameInOrderAndNoneBelow) {
+  const wchar_t* const frame_sizes[] = {
+      L"2048",   // under a page: one touch at the frame's end
+      L"4096",   // exactly a page, ending on a page boundary
+      L"24576",  // six pages
+      L"26000",  // six pages and part of a seventh
+  };
+  for (const wchar_t* frame_size : frame_sizes) {
+    const ChildResult result = RunProbe(std::wstring(L"stack ") + frame_size);
+    EXPECT_TRUE(result.started) << "start error " << result.start_error;
+    EXPECT_EQ(result.exit_code, 0u) << "frame of " << Narrow(frame_size) << " bytes";
   }
 }
 
