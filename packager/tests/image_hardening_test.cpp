@@ -25,6 +25,35 @@ ImageHardening HardeningOf(const Bytes& bytes) {
   return ReadImageHardening(image, source);
 }
 
+std::uint64_t FileOffsetOf(const PeImage& image, std::uint32_t rva, std::uint32_t size) {
+  std::uint64_t offset = 0;
+  EXPECT_TRUE(image.FileOffsetOf(rva, size, offset)) << rva;
+  return offset;
+}
+
+// The index in the section table of the section holding the load configuration's security cookie.
+std::size_t SectionIndexOfCookie(const Bytes& stub, const PeImage& image) {
+  const std::uint64_t config =
+      FileOffsetOf(image, image.directories[kLoadConfigurationDirectory].virtual_address, kLoadConfigGuardFlagsOffset);
+  const std::uint64_t image_base = ReadUint64(&stub[image.optional_header_offset + kOptionalImageBaseOffset]);
+  const SectionHeader* section = image.SectionContaining(
+      static_cast<std::uint32_t>(ReadUint64(&stub[config + kLoadConfigSecurityCookieOffset]) - image_base));
+  EXPECT_NE(section, nullptr);
+  return section == nullptr ? 0 : static_cast<std::size_t>(section - image.sections.data());
+}
+
+// Where the extended DLL characteristics the debug directory points at lie in the file.
+std::uint64_t FileOffsetOfExDllCharacteristics(const Bytes& stub, const PeImage& image) {
+  const DataDirectory debug = image.directories[kDebugDirectory];
+  for (std::uint32_t entry = 0; entry + kDebugEntrySize <= debug.size; entry += kDebugEntrySize) {
+    const std::uint8_t* fields = &stub[FileOffsetOf(image, debug.virtual_address + entry, kDebugEntrySize)];
+    if (ReadUint32(fields + kDebugTypeOffset) == kDebugTypeExDllCharacteristics)
+      return FileOffsetOf(image, ReadUint32(fields + kDebugDataAddressOffset), 4);
+  }
+  ADD_FAILURE() << "no extended DLL characteristics";
+  return 0;
+}
+
 class ImageHardeningTest : public StubPackingTest {
  protected:
   int PackWith(const Bytes& stub, std::string& messages, Bytes& output) {
@@ -74,6 +103,27 @@ TEST_F(ImageHardeningTest, StubLackingSomeIsNamedAndStillPacked) {
          WriteUint16(characteristics, ReadUint16(characteristics) & ~0x0120);
        },
        "drelix-pack: warning: the stub lacks high-entropy VA, NX; the installer is packed without them\n"},
+      {"no relocations, the ASLR flag kept",
+       [](Bytes& stub, const PeImage& image) {
+         WriteUint32(&stub[image.optional_header_offset + kOptionalDataDirectoryOffset +
+                           kDataDirectorySize * kBaseRelocationDirectory + kDataDirectorySizeOffset],
+                     0);
+       },
+       "drelix-pack: warning: the stub lacks ASLR, high-entropy VA; the installer is packed without them\n"},
+      {"the cookie's section read-only",
+       [](Bytes& stub, const PeImage& image) {
+         std::uint8_t* characteristics =
+             &stub[image.section_table_offset + kSectionHeaderSize * SectionIndexOfCookie(stub, image) +
+                   kSectionCharacteristicsOffset];
+         WriteUint32(characteristics, ReadUint32(characteristics) & ~kSectionMemoryWrite);
+       },
+       "drelix-pack: warning: the stub lacks stack cookie; the installer is packed without them\n"},
+      {"extended characteristics without the CET bit",
+       [](Bytes& stub, const PeImage& image) {
+         std::uint8_t* characteristics = &stub[FileOffsetOfExDllCharacteristics(stub, image)];
+         WriteUint32(characteristics, ReadUint32(characteristics) & ~kExDllCharacteristicsCetCompatible);
+       },
+       "drelix-pack: warning: the stub lacks CET; the installer is packed without them\n"},
   };
   for (const auto& c : cases) {
     Bytes stub = stub_;

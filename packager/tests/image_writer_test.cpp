@@ -350,8 +350,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // An installer made by the tool is no stub: its archive is a "B7" resource.
 void PackedAlready(Bytes& stub, const PeImage&) {
-  const std::filesystem::path directory = std::filesystem::temp_directory_path() / "drelix_pack_test_packed_stub";
-  std::filesystem::create_directories(directory);
+  const std::filesystem::path directory = MakeTemporaryDirectory("drelix_pack_test_packed_stub_");
+  ASSERT_FALSE(directory.empty());
   WriteBytes(directory / "archive", Bytes(10, 'a'));
   WriteBytes(directory / "stub.exe", stub);
   PackOptions options;

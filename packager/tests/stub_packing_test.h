@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,15 +26,18 @@ inline void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A new folder of its own under the temporary folder (mkdtemp), so runs at the same time never
+// share one; empty when it could not be made.
+inline std::filesystem::path MakeTemporaryDirectory(const std::string& prefix) {
+  std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+  return mkdtemp(pattern.data()) != nullptr ? std::filesystem::path(pattern) : std::filesystem::path();
+}
+
 class StubPackingTest : public testing::Test {
  protected:
   void SetUp() override {
-    const testing::UnitTest& test = *testing::UnitTest::GetInstance();
-    directory_ = std::filesystem::temp_directory_path() /
-                 ("drelix_pack_test_" + std::to_string(test.random_seed()) + "_" +
-                  test.current_test_info()->test_suite_name() + "_" + test.current_test_info()->name());
-    std::filesystem::remove_all(directory_);
-    std::filesystem::create_directories(directory_);
+    directory_ = MakeTemporaryDirectory("drelix_pack_test_");
+    ASSERT_FALSE(directory_.empty());
     stub_ = ReadBytes(DRELIX_PACK_TEST_STUB);
     ASSERT_FALSE(stub_.empty());
   }
