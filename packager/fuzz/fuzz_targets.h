@@ -1,7 +1,7 @@
 // The ways bytes from outside enter drelix-pack, as the fuzzers drive them and the regression test
 // replays every input the fuzzers ever found: an installer given to --inspect, an installer without
-// payload given to --stub, the version block either carries, and an .ico file given to --icon. None may crash, read or write out
-// of bounds, or take memory or time out of proportion to its input.
+// payload given to --stub, the version block either carries, and an .ico file given to --icon. None may crash, read or
+// write out of bounds, or take memory or time out of proportion to its input.
 #pragma once
 
 #include <cstdint>
