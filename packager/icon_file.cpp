@@ -138,6 +138,34 @@ bool ReadBitmapFormat(std::span<const std::uint8_t> bytes, IconImageFormat& form
   return true;
 }
 
+// Checks an image read from a file's directory against its own bytes and fills from them what the
+// directory may leave out, as the resource compiler does; false with what is wrong, to follow the
+// image's name.
+bool CompleteImage(IconImage& image, std::string& reason) {
+  IconImageFormat format;
+  if (!ReadIconImageFormat(image.bytes, format, reason)) {
+    reason.insert(0, ": ");
+    return false;
+  }
+  // The group's entry is what the icon API picks a size by: it must be the image's own.
+  const char* kind = format.png ? "PNG" : "bitmap";
+  if (image.width != format.width || image.height != format.height) {
+    return Fail(reason, " is a " + Size(format.width, format.height) + " " + kind + " where the directory says " +
+                            Size(image.width, image.height));
+  }
+  if (image.bit_count != 0 && image.bit_count != format.bit_count) {
+    return Fail(reason, " is a " + std::to_string(format.bit_count) + "-bit " + kind + " where the directory says " +
+                            std::to_string(image.bit_count) + "-bit");
+  }
+  if (image.planes > 1) {
+    return Fail(reason, "'s directory entry says " + std::to_string(image.planes) + " planes, not 1");
+  }
+  image.planes = 1;
+  image.bit_count = format.bit_count;
+  image.png = format.png;
+  return true;
+}
+
 }  // namespace
 
 bool ReadIconImageFormat(std::span<const std::uint8_t> bytes, IconImageFormat& format, std::string& error) {
@@ -181,26 +209,8 @@ bool ReadIconFile(const std::vector<std::uint8_t>& file, std::vector<IconImage>&
     image.bit_count = ReadUint16(entry + 6);
     image.bytes.assign(file.begin() + static_cast<std::ptrdiff_t>(offset),
                        file.begin() + static_cast<std::ptrdiff_t>(offset + size));
-    IconImageFormat format;
     std::string reason;
-    if (!ReadIconImageFormat(image.bytes, format, reason)) return Fail(error, which + ": " + reason);
-    // The group's entry is what the icon API picks a size by: it must be the image's own.
-    const std::string kind = format.png ? "PNG" : "bitmap";
-    if (image.width != format.width || image.height != format.height) {
-      return Fail(error, which + " is a " + Size(format.width, format.height) + " " + kind +
-                             " where the directory says " + Size(image.width, image.height));
-    }
-    if (image.bit_count != 0 && image.bit_count != format.bit_count) {
-      return Fail(error, which + " is a " + std::to_string(format.bit_count) + "-bit " + kind +
-                             " where the directory says " + std::to_string(image.bit_count) + "-bit");
-    }
-    if (image.planes > 1) {
-      return Fail(error, which + "'s directory entry says " + std::to_string(image.planes) + " planes, not 1");
-    }
-    // The resource compiler fills what the directory may leave out from the image itself.
-    image.planes = 1;
-    image.bit_count = format.bit_count;
-    image.png = format.png;
+    if (!CompleteImage(image, reason)) return Fail(error, which + reason);
     extents.emplace_back(offset, offset + size);
     images.push_back(std::move(image));
   }

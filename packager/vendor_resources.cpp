@@ -54,6 +54,10 @@ bool EditVersionBlock(const PackOptions& options, const std::string& output_name
   return true;
 }
 
+std::string VersionResourceNamed(std::uint16_t language) {
+  return "the stub's version block (language " + std::to_string(language) + ")";
+}
+
 // Every version resource of the stub gets the vendor's fields: Windows reads the one of the
 // language it prefers, which need not be the first.
 bool ApplyVersionBlock(const PackOptions& options, const std::string& output_name, std::vector<ResourceItem>& items,
@@ -65,7 +69,7 @@ bool ApplyVersionBlock(const PackOptions& options, const std::string& output_nam
     if (item.type != ResourceKey::Id(kVersionResourceType)) continue;
     VersionBlock block;
     if (!item.content.bytes.empty() && !ReadVersionBlock(item.content.bytes, block, error)) {
-      error = "the stub's version block (language " + std::to_string(item.language) + ") cannot be read: " + error;
+      error.insert(0, VersionResourceNamed(item.language) + " cannot be read: ");
       return false;
     }
     if (!EditVersionBlock(options, output_name, block, error)) {
