@@ -10,7 +10,7 @@
 #                           [ICON <file.ico>] [PRODUCT_NAME <text>] [COMPANY_NAME <text>]
 #                           [FILE_DESCRIPTION <text>] [COPYRIGHT <text>]
 #                           [PRODUCT_VERSION <n.n.n.n>] [FILE_VERSION <n.n.n.n>]
-#                           [ORIGINAL_FILENAME <name>]
+#                           [ORIGINAL_FILENAME <name>] [STUB <file>]
 #                           [CERTIFICATE <file> KEY <file>])
 #
 # The installer is <runtime output directory>/<OUTPUT_NAME or target>.exe, made by the custom target
@@ -28,7 +28,9 @@
 # FILE_DESCRIPTION, COPYRIGHT, PRODUCT_VERSION and FILE_VERSION set the version block's fields (the
 # versions: up to four numbers for the fixed part, the text as given for the string), and
 # ORIGINAL_FILENAME its OriginalFilename (default: the installer's file name). What is not given
-# keeps the installer's own.
+# keeps the installer's own. Each text reaches drelix-pack as one argument, as given: semicolons,
+# quotes, a leading "--" and "$<" included.
+# STUB packs into another installer without payload instead of the one drelix-pack carries.
 # CERTIFICATE (PEM or DER, with its chain) and KEY (an unencrypted private key) sign the packed
 # installer with osslsigncode (Authenticode, SHA-256). The signature covers the whole image, payload
 # included.
@@ -42,9 +44,17 @@
 
 find_program(OSSLSIGNCODE_EXECUTABLE osslsigncode)
 
+# A text as one element of a custom command: a semicolon would split it into arguments, and "$<"
+# would start a generator expression; each is written as an expression that gives the character.
+function(_bootstrap_installer_text variable text)
+  string(REPLACE "$<" "$<1:$><" text "${text}")
+  string(REPLACE ";" "$<SEMICOLON>" text "${text}")
+  set(${variable} "${text}" PARENT_SCOPE)
+endfunction()
+
 function(add_bootstrap_installer target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY;ICON;PRODUCT_NAME;COMPANY_NAME;FILE_DESCRIPTION;COPYRIGHT;PRODUCT_VERSION;FILE_VERSION;ORIGINAL_FILENAME" "")
+    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY;ICON;PRODUCT_NAME;COMPANY_NAME;FILE_DESCRIPTION;COPYRIGHT;PRODUCT_VERSION;FILE_VERSION;ORIGINAL_FILENAME;STUB" "")
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "add_bootstrap_installer: unknown arguments: ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -63,8 +73,9 @@ function(add_bootstrap_installer target)
   endif()
 
   set(inputs)
-  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY ICON)
+  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY ICON STUB)
     set(path "${ARG_${role}}")
+    set(${role} "")  # not a variable of the caller's of the same name
     if(path STREQUAL "")
       continue()
     endif()
@@ -87,25 +98,27 @@ function(add_bootstrap_installer target)
     endif()
   endforeach()
   foreach(option IN ITEMS PREVIOUS_VERSION PRODUCT_NAME COMPANY_NAME FILE_DESCRIPTION COPYRIGHT PRODUCT_VERSION
-                         FILE_VERSION)
+                         FILE_VERSION ORIGINAL_FILENAME)
     if(DEFINED ARG_${option})
       string(TOLOWER ${option} name)
       string(REPLACE "_" "-" name ${name})
-      list(APPEND pack_options --${name} "${ARG_${option}}")
+      _bootstrap_installer_text(value "${ARG_${option}}")
+      list(APPEND pack_options --${name} "${value}")
     endif()
   endforeach()
-  if(ICON)
-    list(APPEND pack_options --icon ${ICON})
-  endif()
+  foreach(role IN ITEMS ICON STUB)
+    if(${role})
+      string(TOLOWER ${role} name)
+      list(APPEND pack_options --${name} ${${role}})
+    endif()
+  endforeach()
 
   set(output_name ${target})
   if(ARG_OUTPUT_NAME)
     set(output_name ${ARG_OUTPUT_NAME})
   endif()
   # Named here, since a signed installer is packed under a passing name first.
-  if(DEFINED ARG_ORIGINAL_FILENAME)
-    list(APPEND pack_options --original-filename "${ARG_ORIGINAL_FILENAME}")
-  else()
+  if(NOT DEFINED ARG_ORIGINAL_FILENAME)
     list(APPEND pack_options --original-filename ${output_name}.exe)
   endif()
   set(output_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})

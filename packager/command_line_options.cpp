@@ -148,8 +148,8 @@ Vendor options (what is not given keeps the installer's own):
   --company-name TEXT        CompanyName
   --file-description TEXT    FileDescription
   --copyright TEXT           LegalCopyright
-  --product-version N.N.N.N  ProductVersion: up to four numbers 0-65535 for the fixed part, the
-                             text as given for the string
+  --product-version N.N.N.N  ProductVersion: the text as given for the string, the one to four
+                             numbers 0-65535 it begins with for the fixed part (2.3.1-beta: 2.3.1.0)
   --file-version N.N.N.N     FileVersion, the same way
   --original-filename NAME   OriginalFilename (default: the output's file name)
   Texts are one line of at most 256 characters.

@@ -18,6 +18,8 @@
 #include <csignal>
 #endif
 
+#include "text_encoding.h"
+
 namespace {
 
 constexpr int kNameTries = 16;
@@ -157,6 +159,19 @@ bool SetDeleteOnClose(HANDLE handle, bool delete_file) {
 
 }  // namespace
 
+#ifdef _WIN32
+// Windows names are UTF-16 that need not be valid: an unpaired surrogate travels as its three-byte
+// form both ways, where the library's own conversion would throw.
+std::filesystem::path PathFromUtf8(const std::string& path) {
+  const std::u16string units = Utf16FromWtf8(path);
+  return std::filesystem::path(std::wstring(units.begin(), units.end()));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+  const std::wstring& units = path.native();
+  return Wtf8FromUtf16(std::u16string(units.begin(), units.end()));
+}
+#else
 std::filesystem::path PathFromUtf8(const std::string& path) {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));
 }
@@ -165,6 +180,7 @@ std::string Utf8FromPath(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
 }
+#endif
 
 bool SeekFile(std::FILE* file, std::uint64_t offset) {
 #ifdef _WIN32
@@ -239,7 +255,9 @@ bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std:
     reason = NotRegular(status.st_mode);
     return false;
   }
-  target = {true, IdentityOf(status), static_cast<std::uint32_t>(status.st_mode & 07777)};
+  // Only the permission bits carry over: set-user-ID and set-group-ID on a file now the packer's own
+  // would hand the new installer to whoever runs it with the packer's rights.
+  target = {true, IdentityOf(status), static_cast<std::uint32_t>(status.st_mode & 0777)};
   return true;
 }
 

@@ -80,10 +80,24 @@ std::optional<std::vector<std::uint8_t>> SmallResource(const PeImage& image, Byt
   return bytes;
 }
 
-// The version block's numbers and texts, a line each.
+// The version resource GetFileVersionInfo reads: VS_VERSION_INFO (#1) in the language the loader
+// prefers, which on an English system is language-neutral first, then 1033, then the first there is.
+const ResourceItem* VersionResourceRead(const std::vector<ResourceItem>& items) {
+  const ResourceItem* read = nullptr;
+  const auto rank = [](const ResourceItem& item) {
+    return item.language == 0 ? 0 : item.language == kEnglishUnitedStatesLanguage ? 1 : 2;
+  };
+  for (const ResourceItem& item : items) {
+    if (item.type != ResourceKey::Id(kVersionResourceType) || item.name != ResourceKey::Id(1)) continue;
+    if (read == nullptr || rank(item) < rank(*read)) read = &item;
+  }
+  return read;
+}
+
+// The version block's numbers and the texts of the table the version API reads, a line each.
 void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items,
                         std::ostream& out) {
-  const ResourceItem* item = FirstOfType(items, kVersionResourceType);
+  const ResourceItem* item = VersionResourceRead(items);
   if (item == nullptr) {
     out << "version: none\n";
     return;
@@ -96,15 +110,31 @@ void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vec
     out << "version: unreadable (" << error << ")\n";
     return;
   }
+  const VersionStringTable* table = block.TableRead();
   out << "version: file " << VersionNumbersText(block.file_version) << ", product "
-      << VersionNumbersText(block.product_version) << ", language " << FourHexDigits(block.language) << ", code page "
-      << block.code_page << "\n";
-  for (const auto& [key, value] : block.strings) {
+      << VersionNumbersText(block.product_version);
+  if (block.translations.empty()) {
+    out << ", no translation";
+  } else {
+    out << ", language " << FourHexDigits(block.translations[0].language) << ", code page "
+        << block.translations[0].code_page;
+  }
+  out << ", string table " << (table != nullptr ? EscapedUtf8FromUtf16(table->key) : "none") << " of resource language "
+      << item->language;
+  const std::size_t resources =
+      static_cast<std::size_t>(std::count_if(items.begin(), items.end(), [](const ResourceItem& other) {
+        return other.type == ResourceKey::Id(kVersionResourceType) && other.name == ResourceKey::Id(1);
+      }));
+  if (resources > 1) out << " (the one of " << resources << " that the version API reads on an English system)";
+  out << "\n";
+  if (table == nullptr) return;
+  for (const auto& [key, value] : table->strings) {
     out << "version text: " << EscapedUtf8FromUtf16(key) << "=\"" << EscapedTextFromUtf16(value) << "\"\n";
   }
 }
 
-// The sizes of the first icon group's images.
+// The first icon group's images, each as its own bytes describe it: the group's entry is only what
+// the icon API picks a size by, and an image it cannot decode shows nothing.
 void ReportIcon(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items, std::ostream& out) {
   const ResourceItem* item = FirstOfType(items, kGroupIconResourceType);
   if (item == nullptr) {
@@ -121,8 +151,24 @@ void ReportIcon(const PeImage& image, ByteSource& source, const std::vector<Reso
   }
   out << "icon:";
   for (std::size_t index = 0; index < entries.size(); ++index) {
-    out << (index == 0 ? " " : ", ") << entries[index].width << "x" << entries[index].height << " "
-        << entries[index].bit_count << "-bit";
+    const IconGroupEntry& entry = entries[index];
+    out << (index == 0 ? " " : ", ");
+    const auto found = std::find_if(items.begin(), items.end(), [&](const ResourceItem& candidate) {
+      return candidate.type == ResourceKey::Id(kIconResourceType) && candidate.name == ResourceKey::Id(entry.id);
+    });
+    // An icon image is at most 256x256 pixels of 32 bits with its mask, well under 1 MiB.
+    const std::optional<std::vector<std::uint8_t>> pixels =
+        found == items.end() ? std::nullopt : SmallResource(image, source, found->content, 1 << 20);
+    IconImageFormat format;
+    std::string reason = found == items.end() ? "missing" : "its data lies outside the file or is too large";
+    if (!pixels || !ReadIconImageFormat(*pixels, format, reason)) {
+      out << "image #" << entry.id << " unreadable (" << reason << ")";
+      continue;
+    }
+    out << format.width << "x" << format.height << " " << format.bit_count << "-bit";
+    if (format.width != entry.width || format.height != entry.height) {
+      out << " (its group entry says " << entry.width << "x" << entry.height << ")";
+    }
   }
   out << "\n";
 }

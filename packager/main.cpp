@@ -40,10 +40,12 @@ int RunTool(const std::vector<std::string>& arguments) {
 }  // namespace
 
 #ifdef _WIN32
+// An argument with an unpaired surrogate keeps it as the surrogate's own three bytes (not U+FFFD),
+// so the texts' check refuses it as the Linux tool refuses bytes that are not UTF-8.
 int wmain(int count, wchar_t** values) {
   std::vector<std::string> arguments;
   for (int index = 1; index < count; ++index) {
-    arguments.push_back(Utf8FromUtf16(reinterpret_cast<const char16_t*>(values[index])));
+    arguments.push_back(Wtf8FromUtf16(reinterpret_cast<const char16_t*>(values[index])));
   }
   return RunTool(arguments);
 }

@@ -181,6 +181,11 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   }
   const std::filesystem::path output = PathFromUtf8(options.output);
   const std::string output_name = Utf8FromPath(output.filename());
+  if (output_name.empty() || output_name == "." || output_name == "..") {
+    return refuse("--output \"" + options.output +
+                  "\" names a folder, not a file: give the installer's file name too, such as \"" +
+                  Utf8FromPath(output / "setup.exe") + "\"");
+  }
   if (!options.original_filename) {
     if (const std::optional<std::string> refusal = CheckVersionText("--output's file name", output_name)) {
       return refuse(*refusal + " (it is the installer's OriginalFilename unless --original-filename is given)");

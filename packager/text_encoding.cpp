@@ -49,6 +49,24 @@ std::string Escaped(std::u16string_view text, bool spaces_shown) {
   return result;
 }
 
+// UTF-8 of `text`; an unpaired surrogate becomes `replacement`, or itself when that is 0.
+std::string Utf8From(std::u16string_view text, char32_t replacement) {
+  std::string result;
+  for (std::size_t index = 0; index < text.size(); ++index) {
+    const char32_t unit = text[index];
+    if (unit >= 0xD800 && unit < 0xDC00 && index + 1 < text.size() && text[index + 1] >= 0xDC00 &&
+        text[index + 1] < 0xE000) {
+      AppendUtf8(result, 0x10000 + ((unit - 0xD800) << 10) + (text[index + 1] - 0xDC00));
+      ++index;
+    } else if (unit >= 0xD800 && unit < 0xE000) {
+      AppendUtf8(result, replacement != 0 ? replacement : unit);
+    } else {
+      AppendUtf8(result, unit);
+    }
+  }
+  return result;
+}
+
 }  // namespace
 
 std::string FourHexDigits(std::uint16_t value) {
@@ -62,24 +80,14 @@ std::string EscapedUtf8FromUtf16(std::u16string_view text) { return Escaped(text
 
 std::string EscapedTextFromUtf16(std::u16string_view text) { return Escaped(text, true); }
 
-std::string Utf8FromUtf16(std::u16string_view text) {
-  std::string result;
-  for (std::size_t index = 0; index < text.size(); ++index) {
-    const char32_t unit = text[index];
-    if (unit >= 0xD800 && unit < 0xDC00 && index + 1 < text.size() && text[index + 1] >= 0xDC00 &&
-        text[index + 1] < 0xE000) {
-      AppendUtf8(result, 0x10000 + ((unit - 0xD800) << 10) + (text[index + 1] - 0xDC00));
-      ++index;
-    } else if (unit >= 0xD800 && unit < 0xE000) {
-      AppendUtf8(result, kReplacementCharacter);
-    } else {
-      AppendUtf8(result, unit);
-    }
-  }
-  return result;
-}
+std::string Utf8FromUtf16(std::u16string_view text) { return Utf8From(text, kReplacementCharacter); }
 
-std::u16string Utf16FromUtf8(std::string_view text) {
+std::string Wtf8FromUtf16(std::u16string_view text) { return Utf8From(text, 0); }
+
+namespace {
+
+// UTF-16 of UTF-8 `text`; surrogates encoded in it are kept only when `surrogates_kept`.
+std::u16string Utf16From(std::string_view text, bool surrogates_kept) {
   std::u16string result;
   std::size_t index = 0;
   while (index < text.size()) {
@@ -99,7 +107,7 @@ std::u16string Utf16FromUtf8(std::string_view text) {
     // Overlong forms and surrogates encoded in UTF-8 are not text either.
     static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
     valid = valid && code_point >= kSmallest[length] && code_point < 0x110000 &&
-            (code_point < 0xD800 || code_point >= 0xE000);
+            (surrogates_kept || code_point < 0xD800 || code_point >= 0xE000);
     if (!valid) {
       result += static_cast<char16_t>(kReplacementCharacter);
       ++index;
@@ -115,3 +123,9 @@ std::u16string Utf16FromUtf8(std::string_view text) {
   }
   return result;
 }
+
+}  // namespace
+
+std::u16string Utf16FromUtf8(std::string_view text) { return Utf16From(text, false); }
+
+std::u16string Utf16FromWtf8(std::string_view text) { return Utf16From(text, true); }

@@ -8,6 +8,9 @@
 
 // Unpaired surrogates become U+FFFD, so any resource name can be printed.
 std::string Utf8FromUtf16(std::u16string_view text);
+// The same, except that an unpaired surrogate becomes its own three-byte form (as in WTF-8), which
+// Utf16FromUtf8 takes as invalid: nothing of a Windows argument is lost on the way.
+std::string Wtf8FromUtf16(std::u16string_view text);
 // For printing text from a file the tool does not trust: as UTF-8, except that every unit that is
 // not a visible character (controls, spaces, line and paragraph separators, the invisible format
 // characters that reorder or hide text, unpaired surrogates) and the backslash itself become \uXXXX,
@@ -19,3 +22,5 @@ std::string EscapedTextFromUtf16(std::u16string_view text);
 std::string FourHexDigits(std::uint16_t value);
 // Invalid UTF-8 bytes become U+FFFD.
 std::u16string Utf16FromUtf8(std::string_view text);
+// The same, except that a surrogate's three-byte form becomes the surrogate: Wtf8FromUtf16 undone.
+std::u16string Utf16FromWtf8(std::string_view text);

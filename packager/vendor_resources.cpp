@@ -26,27 +26,59 @@ constexpr VersionText kVersionTexts[] = {
     {"--original-filename", &PackOptions::original_filename, u"OriginalFilename"},
 };
 
-bool ApplyVersionBlock(const PackOptions& options, const std::string& output_name, std::vector<ResourceItem>& items,
-                       std::string& error) {
-  ResourceItem* item = FirstOfType(items, kVersionResourceType);
-  VersionBlock block;
-  if (item != nullptr && !ReadVersionBlock(item->content.bytes, block, error)) {
-    error = "the stub's version block cannot be read: " + error;
-    return false;
+// The vendor's texts and numbers in one of the stub's version blocks. Readers look only in the
+// tables the translation names, so each of those must be there to take the texts.
+bool EditVersionBlock(const PackOptions& options, const std::string& output_name, VersionBlock& block,
+                      std::string& error) {
+  if (block.string_tables.empty()) {
+    if (block.translations.empty()) block.translations.emplace_back();
+    block.string_tables.push_back({block.translations.front().TableKey(), {}});
   }
+  for (const VersionTranslation& translation : block.translations) {
+    const std::u16string named = translation.TableKey();
+    const bool present = std::any_of(block.string_tables.begin(), block.string_tables.end(),
+                                     [&](const VersionStringTable& table) { return table.key == named; });
+    if (!present) {
+      error = "the stub's version block has no string table " + Utf8FromUtf16(named) +
+              " for its translation, where the version API would look for the texts";
+      return false;
+    }
+  }
+  // Every table takes the texts, also one no translation names: some readers take the first.
   for (const VersionText& text : kVersionTexts) {
     if (options.*text.value) block.Set(text.key, Utf16FromUtf8(*(options.*text.value)));
   }
   if (!options.original_filename) block.Set(u"OriginalFilename", Utf16FromUtf8(output_name));
   if (options.product_version) block.product_version = *ParseVersionNumbers(*options.product_version);
   if (options.file_version) block.file_version = *ParseVersionNumbers(*options.file_version);
+  return true;
+}
 
-  if (item == nullptr) {
+std::string VersionResourceNamed(std::uint16_t language) {
+  return "the stub's version block (language " + std::to_string(language) + ")";
+}
+
+// Every version resource of the stub gets the vendor's fields: Windows reads the one of the
+// language it prefers, which need not be the first.
+bool ApplyVersionBlock(const PackOptions& options, const std::string& output_name, std::vector<ResourceItem>& items,
+                       std::string& error) {
+  if (FirstOfType(items, kVersionResourceType) == nullptr) {
     items.push_back({ResourceKey::Id(kVersionResourceType), ResourceKey::Id(1), kEnglishUnitedStatesLanguage, 0, {}});
-    item = &items.back();
   }
-  if (!VersionBlockBytes(block, item->content.bytes, error)) return false;
-  item->content.size = item->content.bytes.size();
+  for (ResourceItem& item : items) {
+    if (item.type != ResourceKey::Id(kVersionResourceType)) continue;
+    VersionBlock block;
+    if (!item.content.bytes.empty() && !ReadVersionBlock(item.content.bytes, block, error)) {
+      error.insert(0, VersionResourceNamed(item.language) + " cannot be read: ");
+      return false;
+    }
+    if (!EditVersionBlock(options, output_name, block, error)) {
+      error += " (language " + std::to_string(item.language) + ")";
+      return false;
+    }
+    if (!VersionBlockBytes(block, item.content.bytes, error)) return false;
+    item.content.size = item.content.bytes.size();
+  }
   return true;
 }
 
@@ -91,7 +123,8 @@ std::optional<std::string> CheckVendorOptions(const PackOptions& options) {
        {std::pair{"--product-version", &options.product_version}, std::pair{"--file-version", &options.file_version}}) {
     if (*value && !ParseVersionNumbers(**value)) {
       return std::string(option) + " \"" + **value +
-             "\" must be one to four numbers from 0 to 65535 separated by dots, such as 1.2.3.4";
+             "\" must begin with a version number: one to four numbers from 0 to 65535 separated by dots, "
+             "such as 1.2.3.4 or 2.3.1-beta";
     }
   }
   return std::nullopt;

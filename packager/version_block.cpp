@@ -16,8 +16,6 @@ constexpr std::uint16_t kTextNode = 1;
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr std::uint32_t kFixedInfoStructureVersion = 0x00010000;
 constexpr std::size_t kFixedInfoSize = 52;
-// A table with more texts than this is no version block anyone wrote.
-constexpr std::size_t kMostStrings = 256;
 constexpr std::size_t kLargestNode = 0xFFFF;
 
 constexpr std::u16string_view kRootKey = u"VS_VERSION_INFO";
@@ -123,6 +121,13 @@ std::vector<std::uint8_t> NodeBytes(std::u16string_view key, std::uint16_t type,
 std::uint32_t High(const std::array<std::uint16_t, 4>& numbers) { return std::uint32_t{numbers[0]} << 16 | numbers[1]; }
 std::uint32_t Low(const std::array<std::uint16_t, 4>& numbers) { return std::uint32_t{numbers[2]} << 16 | numbers[3]; }
 
+// Keys compare as the version API compares them: without regard to the case of A-Z.
+bool SameKey(std::u16string_view left, std::u16string_view right) {
+  const auto folded = [](char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit; };
+  return std::equal(left.begin(), left.end(), right.begin(), right.end(),
+                    [&](char16_t a, char16_t b) { return folded(a) == folded(b); });
+}
+
 std::array<std::uint16_t, 4> Split(std::uint32_t high, std::uint32_t low) {
   return {static_cast<std::uint16_t>(high >> 16), static_cast<std::uint16_t>(high),
           static_cast<std::uint16_t>(low >> 16), static_cast<std::uint16_t>(low)};
@@ -130,26 +135,45 @@ std::array<std::uint16_t, 4> Split(std::uint32_t high, std::uint32_t low) {
 
 }  // namespace
 
+std::u16string VersionTranslation::TableKey() const {
+  const std::string text = FourHexDigits(language) + FourHexDigits(code_page);
+  return std::u16string(text.begin(), text.end());
+}
+
+const VersionStringTable* VersionBlock::TableRead() const {
+  if (string_tables.empty()) return nullptr;
+  if (translations.empty()) return &string_tables.front();
+  const std::u16string named = translations.front().TableKey();
+  const auto found = std::find_if(string_tables.begin(), string_tables.end(),
+                                  [&](const VersionStringTable& table) { return SameKey(table.key, named); });
+  return found == string_tables.end() ? nullptr : &*found;
+}
+
 const std::u16string* VersionBlock::Find(std::u16string_view key) const {
-  for (const auto& [name, value] : strings) {
-    if (name == key) return &value;
+  const VersionStringTable* table = TableRead();
+  if (table == nullptr) return nullptr;
+  for (const auto& [name, value] : table->strings) {
+    if (SameKey(name, key)) return &value;
   }
   return nullptr;
 }
 
-void VersionBlock::Set(std::u16string_view key, std::u16string value) {
-  for (auto& [name, text] : strings) {
-    if (name == key) {
-      text = std::move(value);
-      return;
-    }
+void VersionBlock::Set(std::u16string_view key, const std::u16string& value) {
+  for (VersionStringTable& table : string_tables) {
+    bool set = false;
+    std::erase_if(table.strings, [&](std::pair<std::u16string, std::u16string>& text) {
+      if (!SameKey(text.first, key)) return false;
+      if (set) return true;
+      text = {std::u16string(key), value};
+      set = true;
+      return false;
+    });
+    if (!set) table.strings.emplace_back(key, value);
   }
-  strings.emplace_back(key, std::move(value));
 }
 
 bool ReadVersionBlock(const std::vector<std::uint8_t>& bytes, VersionBlock& block, std::string& error) {
   block = VersionBlock{};
-  block.string_table.clear();
   BlockReader reader(bytes, error);
   Node root;
   if (!reader.Read(0, bytes.size(), root)) return false;
@@ -167,23 +191,20 @@ bool ReadVersionBlock(const std::vector<std::uint8_t>& bytes, VersionBlock& bloc
   block.file_type = ReadUint32(fixed + 36);
   block.file_subtype = ReadUint32(fixed + 40);
 
-  bool table_found = false;
+  std::size_t texts = 0;
   bool translation_found = false;
-  const bool read = reader.Children(root, [&](const Node& section) {
+  return reader.Children(root, [&](const Node& section) {
     if (section.key == kStringFileInfoKey) {
-      // The first string table is the one Windows' own readers fall back on; later ones are rare
-      // and not kept.
-      return reader.Children(section, [&](const Node& table) {
-        if (table_found) return true;
-        table_found = true;
-        block.string_table = table.key;
-        return reader.Children(table, [&](const Node& text) {
-          if (block.strings.size() == kMostStrings) return reader.Fail("the version block holds too many texts");
+      return reader.Children(section, [&](const Node& table_node) {
+        VersionStringTable& table = block.string_tables.emplace_back();
+        table.key = table_node.key;
+        return reader.Children(table_node, [&](const Node& text) {
+          if (++texts > kMostVersionTexts) return reader.Fail("the version block holds too many texts");
           std::size_t position = text.value;
           std::u16string value;
           // A value may lack its terminator when it fills its node exactly: what is there is its text.
           static_cast<void>(reader.ReadText(position, text.end, value));
-          block.strings.emplace_back(text.key, std::move(value));
+          table.strings.emplace_back(text.key, std::move(value));
           return true;
         });
       });
@@ -191,20 +212,19 @@ bool ReadVersionBlock(const std::vector<std::uint8_t>& bytes, VersionBlock& bloc
     if (section.key == kVarFileInfoKey) {
       return reader.Children(section, [&](const Node& variable) {
         if (variable.key != kTranslationKey || translation_found) return true;
-        if (variable.value_length < 4 || variable.value + 4 > variable.end) {
+        if (variable.value_length < 4 || variable.value + variable.value_length > variable.end) {
           return reader.Fail("the version block's translation is cut short");
         }
-        block.language = ReadUint16(&bytes[variable.value]);
-        block.code_page = ReadUint16(&bytes[variable.value + 2]);
+        for (std::size_t pair = 0; pair + 4 <= variable.value_length; pair += 4) {
+          block.translations.push_back(
+              {ReadUint16(&bytes[variable.value + pair]), ReadUint16(&bytes[variable.value + pair + 2])});
+        }
         translation_found = true;
         return true;
       });
     }
     return true;
   });
-  // A block without a string table gets the one of the stub's language and code page.
-  if (!table_found) block.string_table = u"040904B0";
-  return read;
 }
 
 bool VersionBlockBytes(const VersionBlock& block, std::vector<std::uint8_t>& bytes, std::string& error) {
@@ -215,23 +235,37 @@ bool VersionBlockBytes(const VersionBlock& block, std::vector<std::uint8_t>& byt
         block.file_type, block.file_subtype, 0u, 0u}) {
     AppendUint32(fixed, field);
   }
-  std::vector<std::vector<std::uint8_t>> texts;
-  for (const auto& [key, value] : block.strings) {
-    std::vector<std::uint8_t> text;
-    AppendText(text, value);
-    texts.push_back(NodeBytes(key, kTextNode, static_cast<std::uint16_t>(value.size() + 1), text, {}));
-  }
-  std::vector<std::uint8_t> translation;
-  AppendUint16(translation, block.language);
-  AppendUint16(translation, block.code_page);
+  std::size_t text_count = 0;
+  std::vector<std::vector<std::uint8_t>> sections;
   const std::vector<std::uint8_t> none;
-  bytes = NodeBytes(
-      kRootKey, kBinaryNode, kFixedInfoSize, fixed,
-      {NodeBytes(kStringFileInfoKey, kTextNode, 0, none, {NodeBytes(block.string_table, kTextNode, 0, none, texts)}),
-       NodeBytes(kVarFileInfoKey, kTextNode, 0, none, {NodeBytes(kTranslationKey, kBinaryNode, 4, translation, {})})});
-  if (block.strings.size() > kMostStrings) {
-    error = "the version block would hold " + std::to_string(block.strings.size()) + " texts; at most " +
-            std::to_string(kMostStrings) + " are read back";
+  if (!block.string_tables.empty()) {
+    std::vector<std::vector<std::uint8_t>> tables;
+    for (const VersionStringTable& table : block.string_tables) {
+      std::vector<std::vector<std::uint8_t>> texts;
+      for (const auto& [key, value] : table.strings) {
+        std::vector<std::uint8_t> text;
+        AppendText(text, value);
+        texts.push_back(NodeBytes(key, kTextNode, static_cast<std::uint16_t>(value.size() + 1), text, {}));
+      }
+      text_count += texts.size();
+      tables.push_back(NodeBytes(table.key, kTextNode, 0, none, texts));
+    }
+    sections.push_back(NodeBytes(kStringFileInfoKey, kTextNode, 0, none, tables));
+  }
+  if (!block.translations.empty()) {
+    std::vector<std::uint8_t> translation;
+    for (const VersionTranslation& pair : block.translations) {
+      AppendUint16(translation, pair.language);
+      AppendUint16(translation, pair.code_page);
+    }
+    sections.push_back(NodeBytes(
+        kVarFileInfoKey, kTextNode, 0, none,
+        {NodeBytes(kTranslationKey, kBinaryNode, static_cast<std::uint16_t>(translation.size()), translation, {})}));
+  }
+  bytes = NodeBytes(kRootKey, kBinaryNode, kFixedInfoSize, fixed, sections);
+  if (text_count > kMostVersionTexts) {
+    error = "the version block would hold " + std::to_string(text_count) + " texts; at most " +
+            std::to_string(kMostVersionTexts) + " are read back";
     return false;
   }
   // Every node lies within the root, so the root's length is the one that can overflow first.
@@ -245,19 +279,19 @@ bool VersionBlockBytes(const VersionBlock& block, std::vector<std::uint8_t>& byt
 
 std::optional<std::array<std::uint16_t, 4>> ParseVersionNumbers(std::string_view text) {
   std::array<std::uint16_t, 4> numbers{};
-  std::size_t count = 0;
   const char* position = text.data();
   const char* end = text.data() + text.size();
-  while (true) {
-    if (count == numbers.size() || position == end || *position < '0' || *position > '9') return std::nullopt;
+  const auto digit_at = [&](const char* at) { return at != end && *at >= '0' && *at <= '9'; };
+  if (!digit_at(position)) return std::nullopt;
+  for (std::size_t count = 0; count < numbers.size(); ++count) {
     const std::from_chars_result result = std::from_chars(position, end, numbers[count]);
     if (result.ec != std::errc{}) return std::nullopt;
-    ++count;
     position = result.ptr;
-    if (position == end) return numbers;
-    if (*position != '.') return std::nullopt;
+    // A dot followed by a digit goes on to the next part; anything else ends the numbers.
+    if (position == end || *position != '.' || !digit_at(position + 1)) break;
     ++position;
   }
+  return numbers;
 }
 
 std::string VersionNumbersText(const std::array<std::uint16_t, 4>& numbers) {
@@ -268,7 +302,10 @@ std::string VersionNumbersText(const std::array<std::uint16_t, 4>& numbers) {
 std::optional<std::string> CheckVersionText(std::string_view option, std::string_view text) {
   const std::string shown = std::string(option) + " \"" + std::string(text) + "\"";
   const std::u16string units = Utf16FromUtf8(text);
-  if (Utf8FromUtf16(units) != text) return std::string(option) + " is not valid UTF-8 text";
+  // Malformed UTF-8 here; on Windows also an argument with an unpaired surrogate, which reaches the
+  // tool as the surrogate's own three bytes (see main.cpp).
+  if (Utf8FromUtf16(units) != text)
+    return std::string(option) + " is not valid text (malformed UTF-8 or an unpaired surrogate)";
   if (units.size() > kLongestVersionText) {
     return std::string(option) + " is " + std::to_string(units.size()) + " characters long; the version block holds " +
            std::to_string(kLongestVersionText) + " at most";

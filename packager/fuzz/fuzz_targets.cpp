@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "byte_source.h"
+#include "icon_file.h"
 #include "installer_report.h"
 #include "pack.h"
 #include "version_block.h"
@@ -68,5 +69,21 @@ int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes) {
   if (!VersionBlockBytes(block, written, error)) return 1;
   VersionBlock again;
   if (!ReadVersionBlock(written, again, error) || !(again == block)) std::abort();
+  return 1;
+}
+
+int ReadIconFileBytes(std::span<const std::uint8_t> bytes) {
+  std::vector<IconImage> images;
+  std::string error;
+  if (!ReadIconFile(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), images, error)) return 0;
+  std::vector<IconGroupEntry> entries;
+  if (!ReadIconGroup(IconGroupBytes(images, 1), entries, error) || entries.size() != images.size()) std::abort();
+  for (std::size_t index = 0; index < images.size(); ++index) {
+    IconImageFormat format;
+    if (!ReadIconImageFormat(images[index].bytes, format, error) || format.width != entries[index].width ||
+        format.height != entries[index].height || format.bit_count != entries[index].bit_count) {
+      std::abort();
+    }
+  }
   return 1;
 }

@@ -240,6 +240,17 @@ TEST(HostileInstallerTest, HashingIsBoundedByTheFilesSize) {
       << inspection.out;
 }
 
+// An icon group whose count claims three entries where its 20 bytes hold one: read past its end, the
+// report would show sizes made of whatever follows (and the sanitized run would stop there).
+TEST(FuzzRegressionTest, IconGroupThatClaimsMoreEntriesIsReportedUnreadable) {
+  std::ifstream file(std::string(DRELIX_PACK_FUZZ_REGRESSIONS) + "/inspect/icon-group-claims-more-entries.exe",
+                     std::ios::binary);
+  const Bytes bytes(std::istreambuf_iterator<char>(file), {});
+  const Inspection inspection = Inspect(bytes);
+  EXPECT_NE(inspection.out.find("\nicon: unreadable (the icon group is cut short)\n"), std::string::npos)
+      << inspection.out;
+}
+
 // Every input the fuzzers ever found goes through every entry point; none may crash.
 TEST(FuzzRegressionTest, EveryKeptInputIsHandled) {
   std::size_t replayed = 0;
@@ -253,6 +264,7 @@ TEST(FuzzRegressionTest, EveryKeptInputIsHandled) {
         << entry.path();
     EXPECT_LE(PackWithStub(bytes), 1) << entry.path();
     EXPECT_LE(ReadVersionBlockBytes(bytes), 1) << entry.path();
+    EXPECT_LE(ReadIconFileBytes(bytes), 1) << entry.path();
     ++replayed;
   }
   EXPECT_GT(replayed, 0u);

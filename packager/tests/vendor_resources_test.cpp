@@ -2,6 +2,7 @@
 // read from the real stub and written back, and a packed installer that carries the vendor's fields,
 // the vendor's icon and the stub's manifest unchanged.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 
@@ -18,7 +19,7 @@
 
 namespace {
 
-// An icon file's directory with one entry per (size, offset), followed by `body`.
+// An icon file's directory with one 16x16 32-bit entry per (size, offset), followed by `body`.
 Bytes IconFile(std::vector<std::pair<std::uint32_t, std::uint32_t>> entries, const Bytes& body) {
   Bytes file;
   AppendUint16(file, 0);
@@ -35,20 +36,67 @@ Bytes IconFile(std::vector<std::pair<std::uint32_t, std::uint32_t>> entries, con
   return file;
 }
 
-Bytes Bitmap(std::size_t size) {
-  Bytes bytes(size);
+struct IconEntry {
+  std::uint8_t width = 16;  // as the directory states it: 0 for 256
+  std::uint8_t height = 16;
+  std::uint16_t bit_count = 32;
+  Bytes image;
+};
+
+// An icon file of `entries`, their images one after the other behind the directory.
+Bytes IconFileOf(const std::vector<IconEntry>& entries) {
+  Bytes file;
+  AppendUint16(file, 0);
+  AppendUint16(file, 1);
+  AppendUint16(file, static_cast<std::uint16_t>(entries.size()));
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * entries.size());
+  for (const IconEntry& entry : entries) {
+    file.insert(file.end(), {entry.width, entry.height, 0, 0});
+    AppendUint16(file, 1);
+    AppendUint16(file, entry.bit_count);
+    AppendUint32(file, static_cast<std::uint32_t>(entry.image.size()));
+    AppendUint32(file, offset);
+    offset += static_cast<std::uint32_t>(entry.image.size());
+  }
+  for (const IconEntry& entry : entries) file.insert(file.end(), entry.image.begin(), entry.image.end());
+  return file;
+}
+
+// A bitmap image as an icon holds it: the header (height counting the mask), the colour table, the
+// colour rows and the mask rows; `size` overrides the size that makes it whole.
+Bytes Bitmap(std::int32_t width, std::int32_t height, std::uint16_t bit_count = 32, std::uint16_t planes = 1,
+             std::size_t size = 0) {
+  const std::size_t colours = bit_count <= 8 ? std::size_t{1} << bit_count : 0;
+  const std::size_t rows = height > 0 ? static_cast<std::size_t>(height) : 0;
+  const std::size_t colour_row = (static_cast<std::size_t>(width > 0 ? width : 0) * bit_count + 31) / 32 * 4;
+  const std::size_t mask_row = (static_cast<std::size_t>(width > 0 ? width : 0) + 31) / 32 * 4;
+  Bytes bytes(size != 0 ? size : 40 + 4 * colours + (colour_row + mask_row) * rows);
   WriteUint32(bytes.data(), 40);
+  WriteUint32(&bytes[4], static_cast<std::uint32_t>(width));
+  WriteUint32(&bytes[8], static_cast<std::uint32_t>(2 * height));
+  WriteUint16(&bytes[12], planes);
+  WriteUint16(&bytes[14], bit_count);
   return bytes;
 }
 
-// Two bitmap headers 12 bytes apart, after a directory of two entries.
-Bytes OverlappingBitmaps() {
-  Bytes bytes = Bitmap(52);
-  WriteUint32(&bytes[12], 40);
+// A PNG's signature and IHDR chunk, with `tail` more bytes (its other chunks, not read here).
+Bytes Png(std::uint32_t width, std::uint32_t height, std::uint8_t depth = 8, std::uint8_t colour_type = 6,
+          bool crc_right = true) {
+  Bytes bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  for (std::uint32_t value : {width, height}) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+  }
+  bytes.insert(bytes.end(), {depth, colour_type, 0, 0, 0});
+  const auto crc = static_cast<std::uint32_t>(crc32(0, &bytes[12], 17)) ^ (crc_right ? 0u : 1u);
+  for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(crc >> shift));
+  bytes.resize(bytes.size() + 20);  // IDAT and IEND, as far as the reader is concerned
   return bytes;
 }
 
 TEST(IconFileTest, MalformedFilesAreRefusedWithWhatIsWrong) {
+  const Bytes good = Bitmap(16, 16);
+  Bytes png_signature_only = Png(16, 16);
+  png_signature_only.resize(8);
   const struct {
     const char* what;
     Bytes file;
@@ -57,16 +105,41 @@ TEST(IconFileTest, MalformedFilesAreRefusedWithWhatIsWrong) {
       {"empty", {}, "is not an icon file"},
       {"a cursor", Bytes{0, 0, 2, 0, 1, 0}, "is not an icon file"},
       {"no images", IconFile({}, {}), "holds no image"},
-      {"too many images", IconFile(std::vector<std::pair<std::uint32_t, std::uint32_t>>(65, {40, 1046}), Bitmap(40)),
-       "holds 65 images"},
+      {"too many images", IconFileOf(std::vector<IconEntry>(65, {16, 16, 32, good})), "holds 65 images"},
       {"directory cut short", Bytes{0, 0, 1, 0, 2, 0, 16, 16}, "is cut short"},
-      {"empty image", IconFile({{0, 22}}, Bitmap(40)), "image 1 is empty"},
-      {"image past the end", IconFile({{41, 22}}, Bitmap(40)), "image 1 lies outside the file"},
-      {"image inside the directory", IconFile({{40, 6}}, Bitmap(40)), "image 1 lies outside the file"},
-      {"offset that wraps", IconFile({{40, 0xFFFFFFF0}}, Bitmap(40)), "image 1 lies outside the file"},
-      {"overlapping images", IconFile({{40, 38}, {40, 50}}, OverlappingBitmaps()), "images that overlap"},
+      {"empty image", IconFile({{0, 22}}, good), "image 1 is empty"},
+      {"image past the end", IconFile({{1129, 22}}, good), "image 1 lies outside the file"},
+      {"image inside the directory", IconFile({{40, 6}}, good), "image 1 lies outside the file"},
+      {"offset that wraps", IconFile({{40, 0xFFFFFFF0}}, good), "image 1 lies outside the file"},
+      {"overlapping images", IconFile({{1128, 38}, {1128, 38}}, good), "images that overlap"},
       {"unknown format", IconFile({{8, 22}}, Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0}),
-       "neither a PNG image nor a bitmap"},
+       "image 1: it is neither a PNG image nor a bitmap"},
+      // Bitmaps Windows' icon API cannot make an icon of.
+      {"pixels cut short", IconFileOf({{16, 16, 32, Bitmap(16, 16, 32, 1, 50)}}),
+       "image 1: its bitmap is cut short: 50 bytes where a 16x16 32-bit image with its colour table and mask needs "
+       "1128"},
+      {"mask cut short", IconFileOf({{16, 16, 32, Bitmap(16, 16, 32, 1, 1127)}}), "needs 1128"},
+      {"colour table cut short", IconFileOf({{16, 16, 8, Bitmap(16, 16, 8, 1, 40 + 1023)}}), "needs 1384"},
+      {"negative width", IconFileOf({{16, 16, 32, Bitmap(-16, 16)}}), "its bitmap is -16 pixels wide"},
+      {"negative height", IconFileOf({{16, 16, 32, Bitmap(16, -16)}}), "its bitmap is -32 pixels high"},
+      {"width past 256", IconFileOf({{0, 0, 32, Bitmap(257, 257)}}), "its bitmap is 257 pixels wide"},
+      {"999 bits", IconFileOf({{16, 16, 0, Bitmap(16, 16, 999)}}), "its bitmap has 999 bits per pixel"},
+      {"0 bits", IconFileOf({{16, 16, 0, Bitmap(16, 16, 0)}}), "its bitmap has 0 bits per pixel"},
+      {"0 planes", IconFileOf({{16, 16, 32, Bitmap(16, 16, 32, 0)}}), "its bitmap has 0 planes, not 1"},
+      {"directory larger than the bitmap", IconFileOf({{0, 0, 32, good}}),
+       "image 1 is a 16x16 bitmap where the directory says 256x256"},
+      {"directory's bit count", IconFileOf({{16, 16, 8, good}}),
+       "image 1 is a 32-bit bitmap where the directory says 8-bit"},
+      // PNGs a decoder refuses at their header.
+      {"PNG of its signature alone", IconFileOf({{16, 16, 32, png_signature_only}}), "its PNG has no IHDR chunk"},
+      {"PNG of a huge size", IconFileOf({{0, 0, 32, Png(100000, 100000)}}),
+       "its PNG is 100000x100000 pixels; an icon image is 1 to 256 pixels a side"},
+      {"PNG of no size", IconFileOf({{16, 16, 32, Png(0, 16)}}), "its PNG is 0x16 pixels"},
+      {"PNG's header damaged", IconFileOf({{16, 16, 32, Png(16, 16, 8, 6, false)}}), "fails its CRC"},
+      {"PNG's colour type", IconFileOf({{16, 16, 32, Png(16, 16, 8, 5)}}), "colour type 5 at bit depth 8"},
+      {"PNG's bit depth", IconFileOf({{16, 16, 32, Png(16, 16, 3, 6)}}), "colour type 6 at bit depth 3"},
+      {"PNG smaller than its entry", IconFileOf({{0, 0, 32, Png(48, 48)}}),
+       "image 1 is a 48x48 PNG where the directory says 256x256"},
   };
   for (const auto& c : cases) {
     std::vector<IconImage> images;
@@ -74,6 +147,37 @@ TEST(IconFileTest, MalformedFilesAreRefusedWithWhatIsWrong) {
     EXPECT_FALSE(ReadIconFile(c.file, images, error)) << c.what;
     EXPECT_NE(error.find(c.reason), std::string::npos) << c.what << ": " << error;
   }
+}
+
+TEST(IconFileTest, ImagesWindowsDrawsAreKeptWithTheirOwnSizesAndDepths) {
+  const struct {
+    const char* what;
+    IconEntry entry;
+    std::uint16_t width, height, bit_count;
+  } cases[] = {
+      {"16-colour bitmap", {32, 32, 4, Bitmap(32, 32, 4)}, 32, 32, 4},
+      {"monochrome bitmap, depth left to the header", {48, 48, 0, Bitmap(48, 48, 1)}, 48, 48, 1},
+      {"256 pixels", {0, 0, 32, Bitmap(256, 256)}, 256, 256, 32},
+      {"wider than high", {32, 16, 24, Bitmap(32, 16, 24)}, 32, 16, 24},
+      {"PNG, depth left to the header", {0, 0, 0, Png(256, 256)}, 256, 256, 32},
+      {"palette PNG", {64, 64, 8, Png(64, 64, 8, 3)}, 64, 64, 8},
+  };
+  for (const auto& c : cases) {
+    std::vector<IconImage> images;
+    std::string error;
+    ASSERT_TRUE(ReadIconFile(IconFileOf({c.entry}), images, error)) << c.what << ": " << error;
+    EXPECT_EQ(images[0].width, c.width) << c.what;
+    EXPECT_EQ(images[0].height, c.height) << c.what;
+    EXPECT_EQ(images[0].bit_count, c.bit_count) << c.what;
+    EXPECT_EQ(images[0].planes, 1) << c.what;
+  }
+  // As many images as an icon may hold.
+  std::vector<IconImage> images;
+  std::string error;
+  EXPECT_TRUE(
+      ReadIconFile(IconFileOf(std::vector<IconEntry>(kMostIconImages, {16, 16, 32, Bitmap(16, 16)})), images, error))
+      << error;
+  EXPECT_EQ(images.size(), kMostIconImages);
 }
 
 TEST(IconFileTest, EveryImageIsKeptAndTheGroupNamesThemInOrder) {
@@ -94,11 +198,40 @@ TEST(IconFileTest, EveryImageIsKeptAndTheGroupNamesThemInOrder) {
   EXPECT_EQ(group[2].bit_count, 32);
 }
 
+// A group read from an installer --inspect does not trust: its count may claim more entries than
+// its bytes hold.
+TEST(IconFileTest, GroupThatClaimsMoreEntriesThanItHoldsIsRefused) {
+  std::vector<IconImage> images(2);
+  for (IconImage& image : images) image = {16, 16, 0, 1, 32, false, Bitmap(16, 16)};
+  const Bytes whole = IconGroupBytes(images, 1);
+  std::vector<IconGroupEntry> entries;
+  std::string error;
+  ASSERT_TRUE(ReadIconGroup(whole, entries, error)) << error;
+  for (std::size_t size : {std::size_t{6}, std::size_t{6 + 14}, whole.size() - 1}) {
+    Bytes claimed(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+    WriteUint16(&claimed[4], 2);
+    EXPECT_FALSE(ReadIconGroup(claimed, entries, error)) << size;
+    EXPECT_EQ(error, "the icon group is cut short") << size;
+  }
+}
+
 TEST(VersionTextTest, NumbersAndTextsThatCannotBeStoredAreRefused) {
   using Numbers = std::array<std::uint16_t, 4>;
-  EXPECT_EQ(ParseVersionNumbers("1"), (Numbers{1, 0, 0, 0}));
-  EXPECT_EQ(ParseVersionNumbers("2.5.65535.0"), (Numbers{2, 5, 65535, 0}));
-  for (const char* refused : {"", "1.", ".1", "1..2", "1.2.3.4.5", "65536", "-1", "+1", "1.2a", "v1.2", "1 .2"}) {
+  const struct {
+    const char* text;
+    Numbers numbers;
+  } read[] = {
+      {"1", {1, 0, 0, 0}},
+      {"2.5.65535.0", {2, 5, 65535, 0}},
+      {"2.3.1-beta", {2, 3, 1, 0}},
+      {"1.2.3.4.5", {1, 2, 3, 4}},
+      {"2027 beta", {2027, 0, 0, 0}},
+      {"1.", {1, 0, 0, 0}},
+      {"1..2", {1, 0, 0, 0}},
+      {"1.2a", {1, 2, 0, 0}},
+  };
+  for (const auto& c : read) EXPECT_EQ(ParseVersionNumbers(c.text), c.numbers) << c.text;
+  for (const char* refused : {"", ".1", "65536", "1.65536", "-1", "+1", "v1.2", " 1"}) {
     EXPECT_EQ(ParseVersionNumbers(refused), std::nullopt) << refused;
   }
   EXPECT_EQ(CheckVersionText("--product-name", "Zarvelo Büro 2027 ™"), std::nullopt);
@@ -111,7 +244,8 @@ TEST(VersionTextTest, NumbersAndTextsThatCannotBeStoredAreRefused) {
       {"two\nlines", "holds a control character"},
       {"tab\there", "holds a control character"},
       {"bell\x7f", "holds a control character"},
-      {"\xff\xfe", "is not valid UTF-8"},
+      {"\xff\xfe", "is not valid text"},
+      {Wtf8FromUtf16(u"lone \xD800 surrogate"), "is not valid text"},
       {"", "is empty"},
   };
   for (const auto& c : refused) {
@@ -121,7 +255,6 @@ TEST(VersionTextTest, NumbersAndTextsThatCannotBeStoredAreRefused) {
   }
 }
 
-// The stub's own block, as the resource compiler wrote it, reads whole and writes back the same.
 TEST_F(StubPackingTest, StubVersionBlockReadsAndWritesBackByteForByte) {
   MemoryByteSource source(stub_);
   PeImage image;
@@ -139,26 +272,144 @@ TEST_F(StubPackingTest, StubVersionBlockReadsAndWritesBackByteForByte) {
   VersionBlock block;
   ASSERT_TRUE(ReadVersionBlock(bytes, block, error)) << error;
   EXPECT_EQ(block.file_version, (std::array<std::uint16_t, 4>{1, 0, 0, 0}));
-  EXPECT_EQ(block.string_table, u"040904B0");
+  ASSERT_EQ(block.string_tables.size(), 1u);
+  EXPECT_EQ(block.string_tables[0].key, u"040904B0");
   ASSERT_NE(block.Find(u"ProductName"), nullptr);
   EXPECT_EQ(*block.Find(u"ProductName"), u"Drelix");
-  EXPECT_EQ(block.language, 0x0409);
-  EXPECT_EQ(block.code_page, 1200);
+  EXPECT_EQ(block.translations, (std::vector<VersionTranslation>{{0x0409, 1200}}));
   Bytes written;
   ASSERT_TRUE(VersionBlockBytes(block, written, error)) << error;
   EXPECT_EQ(written, bytes);
   // Texts that would pass the 16-bit lengths are refused, not wrapped.
+  VersionBlock large = block;
   for (int index = 0; index < 200; ++index)
-    block.Set(u"Text" + Utf16FromUtf8(std::to_string(index)), std::u16string(200, u'x'));
-  EXPECT_FALSE(VersionBlockBytes(block, written, error));
+    large.Set(u"Text" + Utf16FromUtf8(std::to_string(index)), std::u16string(200, u'x'));
+  EXPECT_FALSE(VersionBlockBytes(large, written, error));
   EXPECT_NE(error.find("its lengths hold at most 65535"), std::string::npos) << error;
 
-  // Cut short anywhere, it is refused or read without going past its bytes.
+  // Cut short anywhere, it is refused: the root's length reaches past the bytes there are.
   for (std::size_t size = 0; size < bytes.size(); ++size) {
     VersionBlock partial;
-    static_cast<void>(
-        ReadVersionBlock(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)), partial, error));
+    error.clear();
+    EXPECT_FALSE(
+        ReadVersionBlock(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size)), partial, error))
+        << size;
+    EXPECT_FALSE(error.empty()) << size;
   }
+}
+
+// A block of `count` short texts "T0"="x" ..., in `tables` tables taken in turn.
+VersionBlock BlockOfTexts(std::size_t count, std::size_t tables) {
+  VersionBlock block;
+  block.string_tables.resize(tables);
+  for (std::size_t index = 0; index < count; ++index) {
+    block.string_tables[index % tables].strings.emplace_back(Utf16FromUtf8("T" + std::to_string(index)), u"x");
+  }
+  return block;
+}
+
+std::size_t OffsetOfNode(const Bytes& bytes, std::u16string_view key) {
+  const auto* first = reinterpret_cast<const std::uint8_t*>(key.data());
+  const auto found = std::search(bytes.begin(), bytes.end(), first, first + 2 * key.size());
+  return static_cast<std::size_t>(found - bytes.begin()) - 6;  // the key follows the 6-byte header
+}
+
+TEST(VersionBlockTest, TextsUpToTheLimitAreWrittenAndReadOneMoreIsRefusedByBoth) {
+  Bytes bytes;
+  std::string error;
+  VersionBlock read;
+  for (std::size_t tables : {1, 2}) {
+    ASSERT_TRUE(VersionBlockBytes(BlockOfTexts(kMostVersionTexts, tables), bytes, error)) << error;
+    ASSERT_TRUE(ReadVersionBlock(bytes, read, error)) << error;
+    EXPECT_EQ(read, BlockOfTexts(kMostVersionTexts, tables));
+    EXPECT_FALSE(VersionBlockBytes(BlockOfTexts(kMostVersionTexts + 1, tables), bytes, error));
+    EXPECT_EQ(error, "the version block would hold 257 texts; at most 256 are read back");
+  }
+  // One text more, as another tool could write it: the last text node once more at the end of its
+  // table, which ends the block, and the table, StringFileInfo and the root each that much longer.
+  ASSERT_TRUE(VersionBlockBytes(BlockOfTexts(kMostVersionTexts, 1), bytes, error)) << error;
+  const Bytes last(bytes.begin() + static_cast<std::ptrdiff_t>(OffsetOfNode(bytes, u"T255")), bytes.end());
+  for (std::size_t node : {std::size_t{0}, OffsetOfNode(bytes, u"StringFileInfo"), OffsetOfNode(bytes, u"040904B0")}) {
+    WriteUint16(&bytes[node], static_cast<std::uint16_t>(ReadUint16(&bytes[node]) + last.size()));
+  }
+  bytes.insert(bytes.end(), last.begin(), last.end());
+  EXPECT_FALSE(ReadVersionBlock(bytes, read, error));
+  EXPECT_EQ(error, "the version block holds too many texts");
+}
+
+// The stub's version resources as other resource compilers lay them out, edited as the version API
+// will read them.
+ResourceItem VersionItem(const VersionBlock& block, std::uint16_t language) {
+  ResourceItem item{ResourceKey::Id(kVersionResourceType), ResourceKey::Id(1), language, 0, {}};
+  std::string error;
+  EXPECT_TRUE(VersionBlockBytes(block, item.content.bytes, error)) << error;
+  item.content.size = item.content.bytes.size();
+  return item;
+}
+
+VersionBlock StubBlock(std::vector<std::u16string> table_keys, std::u16string_view product_name_key,
+                       VersionTranslation translation) {
+  VersionBlock block;
+  for (const std::u16string& key : table_keys) {
+    block.string_tables.push_back(
+        {key, {{std::u16string(product_name_key), u"Drelix"}, {u"InternalName", u"installer"}}});
+  }
+  block.translations.push_back(translation);
+  return block;
+}
+
+TEST(VendorVersionTest, EveryResourceAndEveryTableTakesTheTextsUnderTheirUsualKeys) {
+  PackOptions options;
+  options.product_name = "Halvex Studio";
+  options.product_version = "2.3.1-beta";
+  const struct {
+    const char* what;
+    std::vector<ResourceItem> items;
+  } cases[] = {
+      {"two languages",
+       {VersionItem(StubBlock({u"040704B0"}, u"ProductName", {0x0407, 1200}), 1031),
+        VersionItem(StubBlock({u"040904B0"}, u"ProductName", {0x0409, 1200}), 1033)}},
+      {"two tables", {VersionItem(StubBlock({u"040704B0", u"040904B0"}, u"ProductName", {0x0409, 1200}), 1033)}},
+      {"lower-case key", {VersionItem(StubBlock({u"040904B0"}, u"productname", {0x0409, 1200}), 1033)}},
+      {"upper-case key twice",
+       {VersionItem(
+           [] {
+             VersionBlock block = StubBlock({u"040904B0"}, u"PRODUCTNAME", {0x0409, 1200});
+             block.string_tables[0].strings.emplace_back(u"ProductName", u"Drelix");
+             return block;
+           }(),
+           1033)}},
+      {"no version block", {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<ResourceItem> items = c.items;
+    std::string error;
+    ASSERT_TRUE(ApplyVendorResources(options, nullptr, "setup.exe", items, error)) << c.what << ": " << error;
+    ASSERT_EQ(items.size(), std::max<std::size_t>(c.items.size(), 1)) << c.what;
+    for (const ResourceItem& item : items) {
+      VersionBlock block;
+      ASSERT_TRUE(ReadVersionBlock(item.content.bytes, block, error)) << c.what << ": " << error;
+      EXPECT_EQ(block.product_version, (std::array<std::uint16_t, 4>{2, 3, 1, 0})) << c.what;
+      for (const VersionStringTable& table : block.string_tables) {
+        std::vector<std::pair<std::u16string, std::u16string>> expected = {{u"ProductName", u"Halvex Studio"}};
+        if (!c.items.empty()) expected.emplace_back(u"InternalName", u"installer");
+        expected.emplace_back(u"ProductVersion", u"2.3.1-beta");
+        expected.emplace_back(u"OriginalFilename", u"setup.exe");
+        EXPECT_EQ(table.strings, expected) << c.what << ", language " << item.language;
+      }
+    }
+  }
+}
+
+TEST(VendorVersionTest, StubWhoseTranslationNamesNoTableIsRefused) {
+  std::vector<ResourceItem> items = {VersionItem(StubBlock({u"040704B0"}, u"ProductName", {0x0409, 1200}), 1033)};
+  PackOptions options;
+  options.product_name = "Halvex Studio";
+  std::string error;
+  EXPECT_FALSE(ApplyVendorResources(options, nullptr, "setup.exe", items, error));
+  EXPECT_EQ(error,
+            "the stub's version block has no string table 040904B0 for its translation, where the version API would "
+            "look for the texts (language 1033)");
 }
 
 class VendorPackingTest : public StubPackingTest {
@@ -240,7 +491,7 @@ TEST_F(VendorPackingTest, RefusalsWriteNothing) {
       {"malformed icon", "icon", "bad.ico", "bad.ico\" is not an icon file (no icon directory at its start)"},
       {"empty icon", "icon", "empty.ico", "empty.ico\" is empty; an icon file holds at least one image"},
       {"version text", "file-description", std::string(300, 'd'), "--file-description is 300 characters long"},
-      {"version numbers", "file-version", "1.2.3.4.5", "--file-version \"1.2.3.4.5\" must be one to four numbers"},
+      {"version numbers", "file-version", "beta", "--file-version \"beta\" must begin with a version number"},
   };
   WriteBytes(directory_ / "bad.ico", Bytes{'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'c', 'o', 'n'});
   WriteBytes(directory_ / "empty.ico", {});

@@ -161,8 +161,9 @@ if [ "$host" = linux ]; then
     left a.7z setup.exe victim pipe && done_case
   done
 
-  start replaced_output_keeps_its_mode
-  printf 'old installer\n' >o.exe && chmod 751 o.exe
+  # Its permission bits, that is: set-user-ID and set-group-ID would pass to the packer's new file.
+  start replaced_output_keeps_its_permission_bits
+  printf 'old installer\n' >o.exe && chmod 6751 o.exe
   pack 0 "" --archive a.7z --setup setup.exe --output o.exe
   [ "$(stat -c %a o.exe)" = 751 ] || fail "mode $(stat -c %a o.exe), expected 751"
   carries o.exe && left a.7z setup.exe victim o.exe && done_case

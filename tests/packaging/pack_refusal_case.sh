@@ -1,6 +1,6 @@
 #!/bin/sh
 # pack_refusal_case.sh <expected exit code> <expected message> <drelix-pack command and arguments>...
-# Runs one refused pack in a directory of its own (with small inputs, good and bad, made here): it must end with the expected exit code and say
+# Runs one refused pack in a directory of its own (with small inputs, good and bad, and a folder, made here): it must end with the expected exit code and say
 # the expected message on one line, and leave no output or temporary file beside its inputs.
 set -eu
 expected_code=$1 expected_message=$2
@@ -13,6 +13,11 @@ printf 'setup stand-in\n' >setup.exe
 : >empty.bin
 printf 'not an icon\n' >not_icon.ico
 printf '\000\000\001\000\000\000' >no_images.ico
+# One 16x16 32-bit bitmap whose pixels are cut short after 10 bytes.
+{ printf '\000\000\001\000\001\000\020\020\000\000\001\000\040\000\062\000\000\000\026\000\000\000'
+  printf '\050\000\000\000\020\000\000\000\040\000\000\000\001\000\040\000'
+  head -c 34 /dev/zero; } >cut_short.ico
+mkdir somedir
 truncate -s 4294967296 huge.bin
 inputs=$(ls)
 

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "payload/payload_extraction.h"
+#include "support/child_process.h"
 #include "support/test_files.h"
+#include "vendor_view.h"
 
 namespace {
 
@@ -136,66 +139,112 @@ TEST(PackedInstallerChecksumTest, EveryPackedInstallerCarriesTheChecksumImagehlp
   }
 }
 
-// What Windows shows in the file's Properties and what update systems read: the version API over
-// the vendor's installer returns the vendor's fields, its icon group names the vendor's three images
-// (the 256-pixel one PNG-compressed), and its manifest is the installer's own, byte for byte.
-std::wstring VersionText(const std::vector<char>& block, const wchar_t* key) {
-  void* value = nullptr;
-  UINT length = 0;
-  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
-  if (!VerQueryValueW(block.data(), path.c_str(), &value, &length) || length == 0) return L"(missing)";
-  return static_cast<const wchar_t*>(value);
+// What Windows shows in the file's Properties and what update systems read, for every installer
+// the build packs with vendor fields: the version API returns the vendor's texts from every version
+// resource and the table its translation names, the icon API makes every size the group names, and
+// the manifest is the installer's own, byte for byte.
+struct VendorCase {
+  const wchar_t* file_name;
+  std::map<std::wstring, std::wstring> texts;
+  std::size_t version_resources;
+};
+
+const std::map<std::wstring, std::wstring> kBuildSystemTexts = {
+    {L"ProductName", L"Halvex Studio"},
+    {L"CompanyName", L"Halvex \"Ltd.\" $<none>"},
+    {L"FileDescription", L"--setup-form;plain"},
+    {L"LegalCopyright", L"Copyright 2026 Halvex Ltd.; all rights reserved"},
+    {L"ProductVersion", L"2027.1-beta"},
+    {L"FileVersion", L"2027.1.4.77"},
+    {L"InternalName", L"installer"}};
+
+std::map<std::wstring, std::wstring> WithOriginalFilename(std::map<std::wstring, std::wstring> texts,
+                                                          const wchar_t* name) {
+  texts[L"OriginalFilename"] = name;
+  return texts;
 }
 
-TEST(VendorInstallerTest, VersionApiAndResourceApiReturnTheVendorsFields) {
-  const std::wstring file = ProgramDirectory() + L"vendor_installer.exe";
-  DWORD ignored = 0;
-  std::vector<char> block(GetFileVersionInfoSizeW(file.c_str(), &ignored));
-  ASSERT_FALSE(block.empty()) << "error " << GetLastError();
-  ASSERT_TRUE(GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-  EXPECT_EQ(VersionText(block, L"ProductName"), L"Halvex Studio");
-  EXPECT_EQ(VersionText(block, L"CompanyName"), L"Halvex Ltd.");
-  EXPECT_EQ(VersionText(block, L"FileDescription"), L"Halvex Studio setup");
-  EXPECT_EQ(VersionText(block, L"LegalCopyright"), L"Copyright 2026 Halvex Ltd.");
-  EXPECT_EQ(VersionText(block, L"ProductVersion"), L"2027.1");
-  EXPECT_EQ(VersionText(block, L"FileVersion"), L"2027.1.4.77");
-  EXPECT_EQ(VersionText(block, L"OriginalFilename"), L"vendor_installer.exe");
-  EXPECT_EQ(VersionText(block, L"InternalName"), L"installer") << "what is not given stays the installer's";
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, (2027u << 16) | 1u);
-  EXPECT_EQ(fixed->dwFileVersionLS, (4u << 16) | 77u);
-  EXPECT_EQ(fixed->dwProductVersionMS, (2027u << 16) | 1u);
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-  struct Translation {
-    WORD language;
-    WORD code_page;
-  }* translation = nullptr;
-  ASSERT_TRUE(
-      VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
-  EXPECT_EQ(translation->language, 0x0409);
-  EXPECT_EQ(translation->code_page, 1200);
+class VendorInstallerTest : public testing::TestWithParam<VendorCase> {};
 
-  const LoadedModule vendor = LoadFixture(L"vendor_installer.exe");
+TEST_P(VendorInstallerTest, VersionApiReturnsTheVendorsTextsAndIconApiMakesEverySize) {
+  const VendorCase& c = GetParam();
+  const std::wstring file = ProgramDirectory() + c.file_name;
+  const std::vector<VersionTable> tables = ReadVersionTables(file);
+  ASSERT_EQ(tables.size(), 1 + c.version_resources) << "the version API's view and one per resource";
+  for (const VersionTable& table : tables) {
+    EXPECT_EQ(table.texts, c.texts) << Narrow(table.where) << ", table " << Narrow(table.translation);
+    EXPECT_EQ(table.file_version_high, (2027u << 16) | 1u) << Narrow(table.where);
+    EXPECT_EQ(table.file_version_low, (4u << 16) | 77u) << Narrow(table.where);
+    EXPECT_EQ(table.product_version_high, (2027u << 16) | 1u) << Narrow(table.where);
+    EXPECT_EQ(table.product_version_low, 0u) << Narrow(table.where);
+  }
+
+  const std::vector<IconMade> icons = MakeIcons(file);
+  ASSERT_EQ(icons.size(), 3u);
+  const int expected_sizes[] = {32, 16, 256};
+  for (std::size_t index = 0; index < icons.size(); ++index) {
+    EXPECT_EQ(icons[index].width, expected_sizes[index]);
+    EXPECT_TRUE(icons[index].made) << icons[index].width << "x" << icons[index].height;
+  }
+
+  const LoadedModule vendor = LoadFixture(c.file_name);
   const LoadedModule stub = LoadFixture(L"installer_stub.exe");
   ASSERT_TRUE(vendor && stub);
   EXPECT_EQ(ResourceBytes(vendor.get(), RT_MANIFEST, MAKEINTRESOURCEW(1)),
             ResourceBytes(stub.get(), RT_MANIFEST, MAKEINTRESOURCEW(1)));
-  const std::string group = ResourceBytes(vendor.get(), RT_GROUP_ICON, MAKEINTRESOURCEW(1));
-  ASSERT_EQ(group.size(), 6u + 3 * 14);
-  const int expected_sizes[] = {32, 16, 256};
-  for (int index = 0; index < 3; ++index) {
-    const auto* entry = reinterpret_cast<const unsigned char*>(group.data() + 6 + 14 * index);
-    EXPECT_EQ(entry[0] == 0 ? 256 : entry[0], expected_sizes[index]);
-    const WORD id = static_cast<WORD>(entry[12] | entry[13] << 8);
-    const DWORD size = entry[8] | entry[9] << 8 | entry[10] << 16 | static_cast<DWORD>(entry[11]) << 24;
-    const std::string image = ResourceBytes(vendor.get(), RT_ICON, MAKEINTRESOURCEW(id));
-    EXPECT_EQ(image.size(), size) << "image " << index;
-    EXPECT_EQ(image.substr(1, 3) == "PNG", index == 2) << "image " << index;
-  }
   // The group's images are the vendor's alone: the installer's own 16-pixel image is gone.
   EXPECT_EQ(FindResourceW(vendor.get(), MAKEINTRESOURCEW(4), RT_ICON), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Installers, VendorInstallerTest,
+    testing::Values(VendorCase{L"vendor_installer.exe",
+                               {{L"ProductName", L"Halvex Studio"},
+                                {L"CompanyName", L"Halvex Ltd."},
+                                {L"FileDescription", L"Halvex Studio setup"},
+                                {L"LegalCopyright", L"Copyright 2026 Halvex Ltd."},
+                                {L"ProductVersion", L"2027.1"},
+                                {L"FileVersion", L"2027.1.4.77"},
+                                {L"OriginalFilename", L"vendor_installer.exe"},
+                                {L"InternalName", L"installer"}},
+                               1},
+                    // Windows reads the version resource of the language it prefers, not the first.
+                    VendorCase{L"vendor_two_languages_installer.exe",
+                               WithOriginalFilename(kBuildSystemTexts, L"vendor_two_languages_installer.exe"), 2},
+                    // A German table before the English one the translation names.
+                    VendorCase{L"vendor_two_tables_installer.exe",
+                               WithOriginalFilename(kBuildSystemTexts, L"vendor_two_tables_installer.exe"), 1},
+                    // "productname" is found by the version API as "ProductName" is.
+                    VendorCase{L"vendor_lower_case_keys_installer.exe",
+                               WithOriginalFilename(kBuildSystemTexts, L"vendor_lower_case_keys_installer.exe"), 1}),
+    [](const testing::TestParamInfo<VendorCase>& info) {
+      std::string name = Narrow(info.param.file_name);
+      return name.substr(0, name.find('.'));
+    });
+
+// The Windows tool takes its arguments as UTF-16: a text with an unpaired surrogate is not text
+// there either, and is refused as the Linux tool refuses bytes that are not UTF-8.
+TEST(WindowsToolTest, RefusesAVendorTextWithAnUnpairedSurrogate) {
+  TemporaryDirectory folder(L"surrogate");
+  const std::wstring tool = ProgramDirectory() + L"drelix-pack.exe";
+  const std::wstring fixtures = ProgramDirectory() + L"payload_fixtures\\";
+  const auto pack = [&](const std::wstring& product_name, const std::wstring& output) {
+    return RunChild(tool, L"drelix-pack.exe --archive \"" + fixtures + L"archive.bin\" --setup \"" + fixtures +
+                              L"setup.bin\" --setup-form plain --output \"" + output + L"\" --product-name \"" +
+                              product_name + L"\"");
+  };
+  const ChildResult refused = pack(std::wstring(L"Halvex ") + wchar_t(0xD800) + L" Studio", folder / L"refused.exe");
+  ASSERT_TRUE(refused.started);
+  EXPECT_EQ(refused.exit_code, 1u);
+  EXPECT_FALSE(PathExists(folder / L"refused.exe"));
+  const ChildResult packed =
+      pack(std::wstring(L"Halvex ") + wchar_t(0xD83D) + wchar_t(0xDE00) + L" Studio", folder / L"packed.exe");
+  ASSERT_TRUE(packed.started);
+  EXPECT_EQ(packed.exit_code, 0u) << "a surrogate pair is text";
+  const std::vector<VersionTable> tables = ReadVersionTables(folder / L"packed.exe");
+  ASSERT_FALSE(tables.empty());
+  EXPECT_EQ(tables[0].texts.at(L"ProductName"),
+            std::wstring(L"Halvex ") + wchar_t(0xD83D) + wchar_t(0xDE00) + L" Studio");
 }
 
 }  // namespace
