@@ -46,7 +46,7 @@ int InspectBytes(std::span<const std::uint8_t> bytes) {
   MemoryByteSource source(bytes);
   std::ostringstream out;
   std::ostringstream errors;
-  return ReportInstaller(source, "fuzzed.exe", out, errors);
+  return ReportInstaller(source, "fuzzed.exe", "", out, errors);
 }
 
 int PackWithStub(std::span<const std::uint8_t> bytes) {

@@ -123,7 +123,7 @@ Inspection Inspect(const Bytes& image) {
   std::ostringstream out;
   std::ostringstream errors;
   Inspection result;
-  result.code = ReportInstaller(source, "hostile.exe", out, errors);
+  result.code = ReportInstaller(source, "hostile.exe", "", out, errors);
   result.out = out.str();
   result.errors = errors.str();
   return result;

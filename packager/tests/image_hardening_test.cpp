@@ -42,7 +42,7 @@ TEST_F(ImageHardeningTest, StubAndPackedInstallerCarryAllOfIt) {
     EXPECT_TRUE(MissingHardening(hardening).empty()) << DescribeHardening(hardening);
     EXPECT_EQ(DescribeHardening(hardening),
               "ASLR yes, high-entropy VA yes, NX yes, CFG yes, CET yes, DependentLoadFlags 0x0800 (system32), "
-              "stack cookie yes, signed no");
+              "stack cookie yes");
   }
 }
 
