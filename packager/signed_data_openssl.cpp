@@ -100,10 +100,12 @@ bool DecodeSignedData(std::span<const std::uint8_t> message, DecodedSignedData& 
   ERR_clear_error();
   if (content == nullptr ||
       PKCS7_verify(pkcs7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
-    const unsigned long reason = ERR_GET_REASON(ERR_peek_last_error());
-    decoded.signer_failure = reason == PKCS7_R_DIGEST_FAILURE
-                                 ? "the signer's messageDigest attribute does not match the signed content"
-                                 : "the signer's signature does not verify";
+    // PKCS7_verify queues more errors after the one that says which check failed.
+    bool digest_failed = false;
+    while (const unsigned long code = ERR_get_error())
+      digest_failed = digest_failed || ERR_GET_REASON(code) == PKCS7_R_DIGEST_FAILURE;
+    decoded.signer_failure = digest_failed ? "the signer's messageDigest attribute does not match the signed content"
+                                           : "the signer's signature does not verify";
   }
   ERR_clear_error();
   return true;
