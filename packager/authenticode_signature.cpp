@@ -34,6 +34,7 @@ constexpr std::string_view kSpcPeImageDataObjectId = "1.3.6.1.4.1.311.2.1.15";
 constexpr std::string_view kRfc3161TimestampObjectId = "1.3.6.1.4.1.311.3.3.1";
 constexpr std::string_view kCountersignatureObjectId = "1.2.840.113549.1.9.6";
 constexpr std::string_view kSigningTimeObjectId = "1.2.840.113549.1.9.5";
+constexpr std::string_view kMessageDigestObjectId = "1.2.840.113549.1.9.4";
 constexpr std::string_view kSignedDataObjectId = "1.2.840.113549.1.7.2";
 constexpr std::string_view kTstInfoObjectId = "1.2.840.113549.1.9.16.1.4";
 
@@ -63,6 +64,12 @@ constexpr std::pair<std::string_view, std::string_view> kNameAttributes[] = {{"2
                                                                              {"0.9.2342.19200300.100.1.25", "DC"}};
 
 using Bytes = std::span<const std::uint8_t>;
+
+const KnownDigest* KnownDigestOf(std::string_view object_id) {
+  const auto known = std::find_if(std::begin(kKnownDigests), std::end(kKnownDigests),
+                                  [&](const KnownDigest& candidate) { return candidate.object_id == object_id; });
+  return known != std::end(kKnownDigests) ? known : nullptr;
+}
 
 std::optional<std::string> ObjectIdentifier(Bytes& bytes) {
   DerElement element;
@@ -97,9 +104,8 @@ bool ReadIndirectData(Bytes content, SignatureFacts& facts, DigestAlgorithm& alg
     error = "the signature is not over a Windows image (SpcIndirectDataContent of type " + *data_type + ")";
     return false;
   }
-  const auto known = std::find_if(std::begin(kKnownDigests), std::end(kKnownDigests),
-                                  [&](const KnownDigest& candidate) { return candidate.object_id == *algorithm_id; });
-  if (known == std::end(kKnownDigests)) {
+  const KnownDigest* known = KnownDigestOf(*algorithm_id);
+  if (known == nullptr) {
     error = "the image digest's algorithm " + *algorithm_id + " is not SHA-1, SHA-256, SHA-384 or SHA-512";
     return false;
   }
@@ -243,6 +249,31 @@ void ReadSigningTime(const std::vector<SignerAttribute>& attributes, SignatureFa
     facts.signing_time = time ? *time : "unreadable";
     return;
   }
+}
+
+// The signer's messageDigest attribute against the digest of the content's value (what PKCS #7
+// signs for a content type other than data); empty when they agree, else why not.
+std::string MessageDigestProblem(const DecodedSignedData& decoded) {
+  const auto attribute =
+      std::find_if(decoded.authenticated_attributes.begin(), decoded.authenticated_attributes.end(),
+                   [](const SignerAttribute& candidate) { return candidate.type == kMessageDigestObjectId; });
+  Bytes value = attribute != decoded.authenticated_attributes.end() ? Bytes(attribute->value) : Bytes();
+  DerElement signed_digest;
+  if (!ReadDerElement(value, kDerOctetString, signed_digest))
+    return "the signer has no messageDigest attribute for the signed content";
+  const KnownDigest* known = KnownDigestOf(decoded.signer_digest_algorithm);
+  if (known == nullptr)
+    return "the signer's digest algorithm " + decoded.signer_digest_algorithm +
+           " is not SHA-1, SHA-256, SHA-384 or SHA-512";
+  Bytes content = decoded.content;
+  DerElement element;
+  if (!ReadDerElement(content, element)) return "the signed content is malformed";
+  MessageDigest digest(known->algorithm);
+  digest.Update(element.content.data(), element.content.size());
+  const std::vector<std::uint8_t> computed = digest.Finish();
+  if (!std::equal(computed.begin(), computed.end(), signed_digest.content.begin(), signed_digest.content.end()))
+    return "the signer's messageDigest attribute does not match the signed content";
+  return {};
 }
 
 bool ReadAt(ByteSource& source, std::uint64_t offset, std::uint64_t size, MessageDigest& digest,
@@ -395,7 +426,9 @@ SignatureFacts ReadAuthenticodeSignature(const PeImage& image, ByteSource& sourc
       ImageDigest(image, source, directory.virtual_address, algorithm, facts.failure);
   if (!image_digest) return facts;
   facts.image_digest = *image_digest;
-  if (!decoded.signer_failure.empty()) {
+  if (const std::string problem = MessageDigestProblem(decoded); !problem.empty()) {
+    facts.failure = problem;
+  } else if (!decoded.signer_failure.empty()) {
     facts.failure = decoded.signer_failure;
   } else if (!facts.DigestMatches()) {
     facts.failure = "the image's digest does not match the signed one";

@@ -1,9 +1,10 @@
 // The PKCS #7 SignedData of an Authenticode signature, as the host's crypto library decodes and
 // verifies it: OpenSSL's libcrypto on Linux (signed_data_openssl.cpp), the system's CryptoAPI on
-// Windows (signed_data_windows.cpp). The library checks what only it should: the signer's
-// signature over its authenticated attributes and their messageDigest against the signed content,
-// and the certificate chain. What the content and the attributes say is read by the caller
-// (authenticode_signature.h), the same on both hosts, so both tools print the same facts.
+// Windows (signed_data_windows.cpp). The library checks the signer's signature over its
+// authenticated attributes, and the certificate chain. What the content and the attributes say is
+// read by the caller (authenticode_signature.h), the same on both hosts, so both tools print the
+// same facts; the caller compares the messageDigest attribute with the content itself, since
+// Wine's CryptoAPI does not (Windows' does).
 #pragma once
 
 #include <cstdint>
@@ -21,9 +22,11 @@ struct DecodedSignedData {
   std::vector<std::uint8_t> content;         // DER of the signed content, tag and length included
   std::vector<std::uint8_t> signer_subject;  // DER Names from the signer's certificate
   std::vector<std::uint8_t> signer_issuer;
+  std::string signer_digest_algorithm;  // dotted object identifier
+  std::vector<SignerAttribute> authenticated_attributes;
   std::vector<SignerAttribute> unauthenticated_attributes;
-  // Empty when the signer's signature verifies over its authenticated attributes and their
-  // messageDigest matches the content; else why not.
+  // Empty when the library verified the signer's signature (and, where it checks it, their
+  // messageDigest against the content); else why not.
   std::string signer_failure;
 };
 

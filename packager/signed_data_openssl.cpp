@@ -1,5 +1,5 @@
-// SignedData through OpenSSL's PKCS #7 functions: PKCS7_verify checks the signer's signature and
-// messageDigest over the content given apart (Authenticode signs the content's value, not its tag
+// SignedData through OpenSSL's PKCS #7 functions: PKCS7_verify checks the signer's signature (and
+// messageDigest) over the content given apart (Authenticode signs the content's value, not its tag
 // and length), X509_verify_cert the chain.
 #include "signed_data.h"
 
@@ -55,6 +55,17 @@ std::span<const std::uint8_t> ContentValue(const std::vector<std::uint8_t>& cont
   return ReadDerElement(rest, element) ? element.content : std::span<const std::uint8_t>();
 }
 
+std::vector<SignerAttribute> Attributes(const STACK_OF(X509_ATTRIBUTE) * attributes) {
+  std::vector<SignerAttribute> read;
+  for (int index = 0; index < sk_X509_ATTRIBUTE_num(attributes); ++index) {
+    X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, index);
+    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+    if (value != nullptr)
+      read.push_back({DottedText(X509_ATTRIBUTE_get0_object(attribute)), Encoded(value, i2d_ASN1_TYPE)});
+  }
+  return read;
+}
+
 }  // namespace
 
 bool DecodeSignedData(std::span<const std::uint8_t> message, DecodedSignedData& decoded, std::string& error) {
@@ -86,26 +97,16 @@ bool DecodeSignedData(std::span<const std::uint8_t> message, DecodedSignedData& 
   }
   decoded.signer_subject = Encoded(X509_get_subject_name(certificate), i2d_X509_NAME);
   decoded.signer_issuer = Encoded(X509_get_issuer_name(certificate), i2d_X509_NAME);
-  const STACK_OF(X509_ATTRIBUTE)* attributes = signer->unauth_attr;
-  for (int index = 0; index < sk_X509_ATTRIBUTE_num(attributes); ++index) {
-    X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, index);
-    const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
-    if (value == nullptr) continue;
-    decoded.unauthenticated_attributes.push_back(
-        {DottedText(X509_ATTRIBUTE_get0_object(attribute)), Encoded(value, i2d_ASN1_TYPE)});
-  }
+  if (signer->digest_alg != nullptr) decoded.signer_digest_algorithm = DottedText(signer->digest_alg->algorithm);
+  decoded.authenticated_attributes = Attributes(signer->auth_attr);
+  decoded.unauthenticated_attributes = Attributes(signer->unauth_attr);
 
   const std::span<const std::uint8_t> value = ContentValue(decoded.content);
   const UniqueBio content(BIO_new_mem_buf(value.data(), static_cast<int>(value.size())));
   ERR_clear_error();
   if (content == nullptr ||
       PKCS7_verify(pkcs7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
-    // PKCS7_verify queues more errors after the one that says which check failed.
-    bool digest_failed = false;
-    while (const unsigned long code = ERR_get_error())
-      digest_failed = digest_failed || ERR_GET_REASON(code) == PKCS7_R_DIGEST_FAILURE;
-    decoded.signer_failure = digest_failed ? "the signer's messageDigest attribute does not match the signed content"
-                                           : "the signer's signature does not verify";
+    decoded.signer_failure = "the signer's signature does not verify";
   }
   ERR_clear_error();
   return true;

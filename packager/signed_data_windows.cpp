@@ -1,7 +1,6 @@
 // SignedData through the system's CryptoAPI: the message functions decode it and verify the
-// signer (CMSG_CTRL_VERIFY_SIGNATURE checks the signature over the authenticated attributes and
-// their messageDigest against the content's value, as Authenticode signs it), and the chain engine
-// builds the chain with the trusted certificates as an extra store.
+// signer (CMSG_CTRL_VERIFY_SIGNATURE checks the signature over the authenticated attributes), and
+// the chain engine builds the chain with the trusted certificates as an extra store.
 #include "signed_data.h"
 
 #include <windows.h>
@@ -71,6 +70,15 @@ std::vector<std::uint8_t> BlobBytes(const CRYPT_DATA_BLOB& blob) {
   return std::vector<std::uint8_t>(blob.pbData, blob.pbData + blob.cbData);
 }
 
+std::vector<SignerAttribute> Attributes(const CRYPT_ATTRIBUTES& attributes) {
+  std::vector<SignerAttribute> read;
+  for (DWORD index = 0; index < attributes.cAttr; ++index) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[index];
+    if (attribute.cValue != 0) read.push_back({attribute.pszObjId, BlobBytes(attribute.rgValue[0])});
+  }
+  return read;
+}
+
 }  // namespace
 
 bool DecodeSignedData(std::span<const std::uint8_t> message, DecodedSignedData& decoded, std::string& error) {
@@ -103,19 +111,14 @@ bool DecodeSignedData(std::span<const std::uint8_t> message, DecodedSignedData& 
   }
   decoded.signer_subject = BlobBytes(certificate->pCertInfo->Subject);
   decoded.signer_issuer = BlobBytes(certificate->pCertInfo->Issuer);
-  if (Parameter(handle, CMSG_SIGNER_UNAUTH_ATTR_PARAM, 0, bytes)) {
-    const auto* attributes = reinterpret_cast<const CRYPT_ATTRIBUTES*>(bytes.data());
-    for (DWORD index = 0; index < attributes->cAttr; ++index) {
-      const CRYPT_ATTRIBUTE& attribute = attributes->rgAttr[index];
-      if (attribute.cValue == 0) continue;
-      decoded.unauthenticated_attributes.push_back({attribute.pszObjId, BlobBytes(attribute.rgValue[0])});
-    }
+  if (Parameter(handle, CMSG_SIGNER_INFO_PARAM, 0, bytes)) {
+    const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(bytes.data());
+    decoded.signer_digest_algorithm = signer->HashAlgorithm.pszObjId;
+    decoded.authenticated_attributes = Attributes(signer->AuthAttrs);
+    decoded.unauthenticated_attributes = Attributes(signer->UnauthAttrs);
   }
-  if (!CryptMsgControl(handle, 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate->pCertInfo)) {
-    decoded.signer_failure = GetLastError() == static_cast<DWORD>(CRYPT_E_HASH_VALUE)
-                                 ? "the signer's messageDigest attribute does not match the signed content"
-                                 : "the signer's signature does not verify";
-  }
+  if (!CryptMsgControl(handle, 0, CMSG_CTRL_VERIFY_SIGNATURE, certificate->pCertInfo))
+    decoded.signer_failure = "the signer's signature does not verify";
   return true;
 }
 
