@@ -1,5 +1,6 @@
 #include "fuzz_targets.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,9 +10,13 @@
 
 #include <unistd.h>
 
+#include "authenticode_signature.h"
 #include "byte_source.h"
 #include "installer_report.h"
+#include "little_endian.h"
 #include "pack.h"
+#include "pe_format.h"
+#include "pe_image.h"
 #include "version_block.h"
 
 namespace {
@@ -69,4 +74,32 @@ int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes) {
   VersionBlock again;
   if (!ReadVersionBlock(written, again, error) || !(again == block)) std::abort();
   return 1;
+}
+
+int CheckSignatureTable(std::span<const std::uint8_t> bytes) {
+  // Headers alone, no section: the certificate table follows them, as a signing tool appends it.
+  constexpr std::uint32_t kHeadersSize = 0x200;
+  constexpr std::uint32_t kOptionalHeader = 0x58;
+  std::vector<std::uint8_t> image(kHeadersSize);
+  image[0] = 'M';
+  image[1] = 'Z';
+  WriteUint32(&image[kDosPeSignatureOffset], 0x40);
+  std::copy_n("PE\0\0", 4, &image[0x40]);
+  WriteUint16(&image[0x44 + kCoffMachineOffset], kMachineAmd64);
+  WriteUint16(&image[0x44 + kCoffOptionalHeaderSizeOffset], 240);
+  WriteUint16(&image[kOptionalHeader + kOptionalMagicOffset], kPe32PlusMagic);
+  WriteUint32(&image[kOptionalHeader + kOptionalSectionAlignmentOffset], 0x1000);
+  WriteUint32(&image[kOptionalHeader + kOptionalFileAlignmentOffset], 0x200);
+  WriteUint32(&image[kOptionalHeader + kOptionalSizeOfHeadersOffset], kHeadersSize);
+  WriteUint32(&image[kOptionalHeader + kOptionalDirectoryCountOffset], kMostDataDirectories);
+  const std::uint32_t entry =
+      kOptionalHeader + kOptionalDataDirectoryOffset + kDataDirectorySize * kCertificateDirectory;
+  WriteUint32(&image[entry], kHeadersSize);
+  WriteUint32(&image[entry + kDataDirectorySizeOffset], static_cast<std::uint32_t>(bytes.size()));
+  image.insert(image.end(), bytes.begin(), bytes.end());
+  MemoryByteSource source(image);
+  PeImage read;
+  std::string error;
+  if (!ReadPeImage(source, read, error)) std::abort();
+  return ReadAuthenticodeSignature(read, source, "").Failed() ? 1 : 0;
 }

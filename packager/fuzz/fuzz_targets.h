@@ -1,7 +1,7 @@
 // The ways bytes from outside enter drelix-pack, as the fuzzers drive them and the regression test
 // replays every input the fuzzers ever found: an installer given to --inspect, an installer without
-// payload given to --stub, and the version block either carries. None may crash, read or write out
-// of bounds, or take memory or time out of proportion to its input.
+// payload given to --stub, the version block either carries, and an installer's certificate table. None may crash, read
+// or write out of bounds, or take memory or time out of proportion to its input.
 #pragma once
 
 #include <cstdint>
@@ -15,3 +15,6 @@ int PackWithStub(std::span<const std::uint8_t> bytes);
 // Reading `bytes` as a version block: 0 refused, 1 read. A block that is read and written again
 // must read back the same, or the process aborts.
 int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes);
+// Checking the signature of a small image whose certificate table holds `bytes`: 0 unsigned or
+// valid, 1 failed.
+int CheckSignatureTable(std::span<const std::uint8_t> bytes);
