@@ -66,8 +66,9 @@ constexpr std::pair<std::string_view, std::string_view> kNameAttributes[] = {{"2
 using Bytes = std::span<const std::uint8_t>;
 
 const KnownDigest* KnownDigestOf(std::string_view object_id) {
-  const auto known = std::find_if(std::begin(kKnownDigests), std::end(kKnownDigests),
-                                  [&](const KnownDigest& candidate) { return candidate.object_id == object_id; });
+  const auto* const known =
+      std::find_if(std::begin(kKnownDigests), std::end(kKnownDigests),
+                   [&](const KnownDigest& candidate) { return candidate.object_id == object_id; });
   return known != std::end(kKnownDigests) ? known : nullptr;
 }
 
@@ -166,8 +167,8 @@ std::string NameText(Bytes name) {
       const std::optional<std::string> type = attribute ? ObjectIdentifier(*attribute) : std::nullopt;
       DerElement value;
       if (!type || !ReadDerElement(*attribute, value)) return "(unreadable name)";
-      const auto known = std::find_if(std::begin(kNameAttributes), std::end(kNameAttributes),
-                                      [&](const auto& candidate) { return candidate.first == *type; });
+      const auto* const known = std::find_if(std::begin(kNameAttributes), std::end(kNameAttributes),
+                                             [&](const auto& candidate) { return candidate.first == *type; });
       std::string text = (known != std::end(kNameAttributes) ? std::string(known->second) : *type) + "=";
       if (const std::optional<std::u16string> string = DirectoryString(value)) {
         for (const char character : EscapedTextFromUtf16(*string)) {
