@@ -23,6 +23,7 @@ struct OpenSslFree {
 };
 using UniquePkcs7 = std::unique_ptr<PKCS7, OpenSslFree<PKCS7_free>>;
 using UniqueBio = std::unique_ptr<BIO, OpenSslFree<BIO_free>>;
+using UniqueBioChain = std::unique_ptr<BIO, OpenSslFree<BIO_free_all>>;
 using UniqueStore = std::unique_ptr<X509_STORE, OpenSslFree<X509_STORE_free>>;
 using UniqueStoreContext = std::unique_ptr<X509_STORE_CTX, OpenSslFree<X509_STORE_CTX_free>>;
 using UniqueCertificate = std::unique_ptr<X509, OpenSslFree<X509_free>>;
@@ -101,10 +102,19 @@ bool DecodeSignedData(std::span<const std::uint8_t> message, DecodedSignedData& 
   decoded.authenticated_attributes = Attributes(signer->auth_attr);
   decoded.unauthenticated_attributes = Attributes(signer->unauth_attr);
 
+  // PKCS7_verify copies a memory BIO's data into a BIO of its own, which OpenSSL 3.0 leaks when the
+  // verification fails before reading it (an unknown digest algorithm): behind a buffer filter the
+  // content is read from ours.
   const std::span<const std::uint8_t> value = ContentValue(decoded.content);
-  const UniqueBio content(BIO_new_mem_buf(value.data(), static_cast<int>(value.size())));
+  const UniqueBioChain content(BIO_new(BIO_f_buffer()));
+  BIO* memory = BIO_new_mem_buf(value.data(), static_cast<int>(value.size()));
+  if (content == nullptr || memory == nullptr) {
+    BIO_free(memory);
+  } else {
+    BIO_push(content.get(), memory);
+  }
   ERR_clear_error();
-  if (content == nullptr ||
+  if (content == nullptr || memory == nullptr ||
       PKCS7_verify(pkcs7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
     decoded.signer_failure = "the signer's signature does not verify";
   }
