@@ -54,6 +54,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"file-version", nullptr, &pack.file_version},
       {"original-filename", nullptr, &pack.original_filename},
       {"inspect", &inspected, nullptr},
+      {"trust", &command_line.trust_file, nullptr},
   };
   bool help = false;
   bool version = false;
@@ -92,12 +93,16 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       return false;
     }
     if (!Store(*target, std::move(value), error)) return false;
-    any_pack_option = any_pack_option || target->name != "inspect";
+    any_pack_option = any_pack_option || (target->name != "inspect" && target->name != "trust");
   }
 
   if (help || version) {
     command_line.action = help ? CommandLine::Action::help : CommandLine::Action::version;
     return true;
+  }
+  if (!command_line.trust_file.empty() && inspected.empty()) {
+    error = "--trust is only valid with --inspect";
+    return false;
   }
   if (!inspected.empty()) {
     if (any_pack_option) {
@@ -122,7 +127,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
 std::string UsageText() {
   return R"(Usage:
   drelix-pack --archive FILE --setup FILE --output FILE [options]
-  drelix-pack --inspect FILE
+  drelix-pack --inspect FILE [--trust FILE.pem]
 
 Packs a product archive and its setup program into a copy of the Drelix installer, or tells what an
 installer carries and whether it would unpack.
@@ -162,10 +167,16 @@ modification time. Exit codes: 0 done, 1 refused or failed, 2 a mistake on the c
 Other options:
   --inspect FILE             list the payload resources with size and SHA-256, the setup form, the
                              previous version, the version block, the icon sizes and the
-                             signature; exit 1 when extraction would fail, 3 when the installer
+                             Authenticode signature (image digest recomputed, signer, timestamp);
+                             exit 1 when extraction would fail, 3 when the installer
                              cannot be read whole (data outside the file, or
                              past a limit: 65,536 resource entries, names of 1,024 characters,
-                             hashing no more bytes than the file holds)
+                             hashing no more bytes than the file holds), 4 when the installer is
+                             signed and the signature fails (malformed certificate table,
+                             signature over something else, digest mismatch, chain not verifying
+                             with --trust); 4 outranks 1, 1 outranks 3
+  --trust FILE.pem           with --inspect: check the signer's certificate chain against the
+                             certificates of this PEM file (without it: "chain not checked")
   --help                     show this text
   --version                  show the version
 )";

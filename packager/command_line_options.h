@@ -32,6 +32,7 @@ struct CommandLine {
   Action action = Action::pack;
   PackOptions pack;
   std::string inspected_file;
+  std::string trust_file;  // --trust, only with --inspect
 };
 
 // `arguments` excludes the program name. False with a one-line reason for unknown options, a

@@ -97,7 +97,6 @@ ImageHardening ReadImageHardening(const PeImage& image, ByteSource& source) {
   hardening.control_flow_guard = (characteristics & kGuardCf) != 0;
   ReadLoadConfiguration(image, source, hardening);
   hardening.cet_compatible = CetCompatible(image, source);
-  hardening.is_signed = Directory(image, kCertificateDirectory).size != 0;
   return hardening;
 }
 
@@ -107,7 +106,7 @@ std::string DescribeHardening(const ImageHardening& hardening) {
          YesNo(hardening.cet_compatible) + ", DependentLoadFlags " + "0x" +
          FourHexDigits(hardening.dependent_load_flags) +
          ((hardening.dependent_load_flags & kLoadLibrarySearchSystem32) != 0 ? " (system32)" : "") + ", stack cookie " +
-         YesNo(hardening.stack_cookie) + ", signed " + YesNo(hardening.is_signed);
+         YesNo(hardening.stack_cookie);
 }
 
 std::vector<std::string> MissingHardening(const ImageHardening& hardening) {

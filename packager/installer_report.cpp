@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "authenticode_signature.h"
 #include "byte_source.h"
 #include "host_file.h"
 #include "icon_file.h"
@@ -190,9 +191,49 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
   return text ? "\"" + EscapedUtf8FromUtf16(*text) + "\"" : refused;
 }
 
+// The signature's facts, a line each; only what was read is printed, and a chain is never called
+// good unless it was checked against the trust file the user named.
+void ReportSignature(const SignatureFacts& signature, const std::string& trust_file, std::ostream& out) {
+  if (!signature.present) {
+    out << "signature: none\n";
+    return;
+  }
+  const std::string table = "certificate table of " + std::to_string(signature.table_size) + " bytes";
+  out << "signature: "
+      << (signature.Failed() ? "fails: " + signature.failure + " (" + table + ")" : "Authenticode, " + table) << "\n";
+  if (!signature.image_digest.empty()) {
+    out << "signature digest: " << signature.digest_algorithm
+        << (signature.DigestMatches()
+                ? " matches " + signature.image_digest
+                : " mismatch: signed " + signature.signed_digest + ", image " + signature.image_digest)
+        << "\n";
+  }
+  if (!signature.signer_subject.empty()) {
+    out << "signature signer: " << signature.signer_subject << "\n";
+    out << "signature issuer: " << signature.signer_issuer << "\n";
+    out << "signature time: "
+        << (signature.signing_time.empty()
+                ? std::string("none (no timestamp)")
+                : signature.signing_time + " (" + signature.signing_time_source + ", its signature not checked)")
+        << "\n";
+  }
+  const std::string trust = "\"" + EscapedTextFromUtf16(Utf16FromUtf8(trust_file)) + "\"";
+  switch (signature.chain) {
+    case ChainCheck::not_checked:
+      out << "signature chain: not checked (no --trust given)\n";
+      break;
+    case ChainCheck::verifies:
+      out << "signature chain: verifies against " << trust << "\n";
+      break;
+    case ChainCheck::fails:
+      out << "signature chain: fails against " << trust << ": " << signature.chain_problem << "\n";
+      break;
+  }
+}
+
 }  // namespace
 
-int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& errors) {
+int ReportInstaller(const std::string& path, const std::string& trust_file, std::ostream& out, std::ostream& errors) {
   std::string error;
   const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(path), error);
   if (!input) {
@@ -200,10 +241,11 @@ int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& er
     return kInspectionWouldFail;
   }
   FileByteSource source(input->file.get(), input->size);
-  return ReportInstaller(source, path, out, errors);
+  return ReportInstaller(source, path, trust_file, out, errors);
 }
 
-int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& out, std::ostream& errors) {
+int ReportInstaller(ByteSource& source, const std::string& path, const std::string& trust_file, std::ostream& out,
+                    std::ostream& errors) {
   std::string error;
   PeImage image;
   std::vector<ResourceItem> items;
@@ -249,22 +291,19 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   out << "previous version: " << PreviousVersion(image, source, items) << "\n";
   ReportVersionBlock(image, source, items, out);
   ReportIcon(image, source, items, out);
-  const DataDirectory& certificates = image.directories[kCertificateDirectory];
-  out << "signature: "
-      << (certificates.size != 0 ? "Authenticode certificate table of " + std::to_string(certificates.size) + " bytes"
-                                 : std::string("none"))
-      << "\n";
+  const SignatureFacts signature = ReadAuthenticodeSignature(image, source, trust_file);
+  ReportSignature(signature, trust_file, out);
   out << "hardening: " << DescribeHardening(ReadImageHardening(image, source)) << "\n";
   // A failed search is certain whatever the data holds: it ends the run before any data is read.
   if (verdict.exit_code != 0) {
     out << "extraction: would fail with exit code " << verdict.exit_code << " (Windows error " << verdict.windows_error
         << "): " << verdict.reason << "\n";
-    return kInspectionWouldFail;
+    return signature.Failed() ? kInspectionSignatureFailed : kInspectionWouldFail;
   }
   if (!unread.empty()) {
     out << "extraction: unknown, the installer was not read whole: " << unread << "\n";
-    return kInspectionIncomplete;
+    return signature.Failed() ? kInspectionSignatureFailed : kInspectionIncomplete;
   }
   out << "extraction: would succeed\n";
-  return kInspectionWouldSucceed;
+  return signature.Failed() ? kInspectionSignatureFailed : kInspectionWouldSucceed;
 }

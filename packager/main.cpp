@@ -30,7 +30,7 @@ int RunTool(const std::vector<std::string>& arguments) {
       std::cout << "drelix-pack " << kToolVersion << "\n";
       return 0;
     case CommandLine::Action::inspect:
-      return ReportInstaller(command_line.inspected_file, std::cout, std::cerr);
+      return ReportInstaller(command_line.inspected_file, command_line.trust_file, std::cout, std::cerr);
     case CommandLine::Action::pack:
       break;
   }

@@ -1,6 +1,6 @@
-// SHA-256 for the packaging tool, through a well-kept library: OpenSSL's libcrypto on Linux (which
-// uses the CPU's SHA extensions where it has them), the system's BCrypt on Windows. A payload is
-// hashed as it is read once, in pieces, without holding it in memory.
+// SHA-256 for the packaging tool, through a well-kept library (message_digest.h: OpenSSL's libcrypto
+// on Linux, which uses the CPU's SHA extensions where it has them, the system's BCrypt on Windows).
+// A payload is hashed as it is read once, in pieces, without holding it in memory.
 #pragma once
 
 #include <array>
@@ -8,21 +8,16 @@
 #include <cstdint>
 #include <string>
 
-// SHA-256, fed in pieces of any size. The library cannot fail on a valid object but for want of
-// memory or a broken installation of it; then the tool says which call failed and aborts, since a
-// wrong digest must never be printed.
+#include "message_digest.h"
+
+// SHA-256, fed in pieces of any size; a failing library aborts the tool (message_digest.h).
 class Sha256 {
  public:
-  Sha256() noexcept;
-  ~Sha256();
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
+  Sha256() noexcept : digest_(DigestAlgorithm::sha256) {}
 
-  void Update(const void* data, std::size_t size) noexcept;
+  void Update(const void* data, std::size_t size) noexcept { digest_.Update(data, size); }
   std::array<std::uint8_t, 32> Finish() noexcept;  // the object is spent afterwards
 
  private:
-  void* context_ = nullptr;  // the library's hash state: an EVP_MD_CTX or a BCRYPT_HASH_HANDLE
+  MessageDigest digest_;
 };
-
-std::string HexDigest(const std::array<std::uint8_t, 32>& digest);  // lower-case hex

@@ -1,26 +1,28 @@
 #!/usr/bin/env bash
-# Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub, the version block reader
-# and the .ico reader, with libFuzzer (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer),
-# SECONDS in all (default 60, a quarter for each), starting from the installers the build makes, the
-# test icon and every input kept in packager/fuzz/regressions. An input
+# Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub, the version block reader,
+# the .ico reader and the signature check, with libFuzzer (clang-19, AddressSanitizer and
+# UndefinedBehaviorSanitizer), SECONDS in all (default 60, shared equally), starting from the
+# installers the build makes, the test icon and every input kept in packager/fuzz/regressions. An input
 # that crashes, leaks or times out is copied there, to be replayed by the unit tests from then on,
 # and the run fails.
 #   bash scripts/fuzz.sh [SECONDS]
 set -eu
 cd "$(dirname "$0")/.."
-seconds=$(((${1:-60} + 3) / 4))
+targets=(inspect stub version_block icon_file signature)
+seconds=$(((${1:-60} + ${#targets[@]} - 1) / ${#targets[@]}))
 build=${BUILD_DIR:-build}
 fuzz_build=$build/packager-fuzz
 stub=$build/bin/installer_stub.exe
 [ -f "$stub" ] || { echo "fuzz.sh: build first ($stub is missing)"; exit 1; }
 cmake -S packager -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
   -DDRELIX_PACK_STUB="$PWD/$stub" -DDRELIX_PACK_FUZZERS=ON >/dev/null
-cmake --build "$fuzz_build" --target drelix_pack_inspect_fuzzer drelix_pack_stub_fuzzer drelix_pack_version_block_fuzzer \
-  drelix_pack_icon_file_fuzzer >"$fuzz_build/build.log" ||
+fuzzers=()
+for target in "${targets[@]}"; do fuzzers+=("drelix_pack_${target}_fuzzer"); done
+cmake --build "$fuzz_build" --target "${fuzzers[@]}" >"$fuzz_build/build.log" ||
   { cat "$fuzz_build/build.log"; exit 1; }
 
 status=0
-for target in inspect stub version_block icon_file; do
+for target in "${targets[@]}"; do
   corpus=$fuzz_build/corpus/$target
   artifacts=$fuzz_build/artifacts/$target
   mkdir -p "$corpus" "$artifacts"

@@ -1,5 +1,6 @@
 #include "fuzz_targets.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,10 +10,14 @@
 
 #include <unistd.h>
 
+#include "authenticode_signature.h"
 #include "byte_source.h"
 #include "icon_file.h"
 #include "installer_report.h"
+#include "little_endian.h"
 #include "pack.h"
+#include "pe_format.h"
+#include "pe_image.h"
 #include "version_block.h"
 
 namespace {
@@ -47,7 +52,7 @@ int InspectBytes(std::span<const std::uint8_t> bytes) {
   MemoryByteSource source(bytes);
   std::ostringstream out;
   std::ostringstream errors;
-  return ReportInstaller(source, "fuzzed.exe", out, errors);
+  return ReportInstaller(source, "fuzzed.exe", "", out, errors);
 }
 
 int PackWithStub(std::span<const std::uint8_t> bytes) {
@@ -86,4 +91,32 @@ int ReadIconFileBytes(std::span<const std::uint8_t> bytes) {
     }
   }
   return 1;
+}
+
+int CheckSignatureTable(std::span<const std::uint8_t> bytes) {
+  // Headers alone, no section: the certificate table follows them, as a signing tool appends it.
+  constexpr std::uint32_t kHeadersSize = 0x200;
+  constexpr std::uint32_t kOptionalHeader = 0x58;
+  std::vector<std::uint8_t> image(kHeadersSize);
+  image[0] = 'M';
+  image[1] = 'Z';
+  WriteUint32(&image[kDosPeSignatureOffset], 0x40);
+  std::copy_n("PE\0\0", 4, &image[0x40]);
+  WriteUint16(&image[0x44 + kCoffMachineOffset], kMachineAmd64);
+  WriteUint16(&image[0x44 + kCoffOptionalHeaderSizeOffset], 240);
+  WriteUint16(&image[kOptionalHeader + kOptionalMagicOffset], kPe32PlusMagic);
+  WriteUint32(&image[kOptionalHeader + kOptionalSectionAlignmentOffset], 0x1000);
+  WriteUint32(&image[kOptionalHeader + kOptionalFileAlignmentOffset], 0x200);
+  WriteUint32(&image[kOptionalHeader + kOptionalSizeOfHeadersOffset], kHeadersSize);
+  WriteUint32(&image[kOptionalHeader + kOptionalDirectoryCountOffset], kMostDataDirectories);
+  const std::uint32_t entry =
+      kOptionalHeader + kOptionalDataDirectoryOffset + kDataDirectorySize * kCertificateDirectory;
+  WriteUint32(&image[entry], kHeadersSize);
+  WriteUint32(&image[entry + kDataDirectorySizeOffset], static_cast<std::uint32_t>(bytes.size()));
+  image.insert(image.end(), bytes.begin(), bytes.end());
+  MemoryByteSource source(image);
+  PeImage read;
+  std::string error;
+  if (!ReadPeImage(source, read, error)) std::abort();
+  return ReadAuthenticodeSignature(read, source, "").Failed() ? 1 : 0;
 }

@@ -1,7 +1,8 @@
 // The ways bytes from outside enter drelix-pack, as the fuzzers drive them and the regression test
 // replays every input the fuzzers ever found: an installer given to --inspect, an installer without
-// payload given to --stub, the version block either carries, and an .ico file given to --icon. None may crash, read or
-// write out of bounds, or take memory or time out of proportion to its input.
+// payload given to --stub, the version block either carries, an .ico file given to --icon, and an
+// installer's certificate table. None may crash, read or write out of bounds, or take memory or time
+// out of proportion to its input.
 #pragma once
 
 #include <cstdint>
@@ -18,3 +19,6 @@ int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes);
 // Reading `bytes` as an .ico file: 0 refused, 1 read. The group made of what is read must read back
 // with an entry per image, each image's own size the entry's, or the process aborts.
 int ReadIconFileBytes(std::span<const std::uint8_t> bytes);
+// Checking the signature of a small image whose certificate table holds `bytes`: 0 unsigned or
+// valid, 1 failed.
+int CheckSignatureTable(std::span<const std::uint8_t> bytes);

@@ -123,7 +123,7 @@ Inspection Inspect(const Bytes& image) {
   std::ostringstream out;
   std::ostringstream errors;
   Inspection result;
-  result.code = ReportInstaller(source, "hostile.exe", out, errors);
+  result.code = ReportInstaller(source, "hostile.exe", "", out, errors);
   result.out = out.str();
   result.errors = errors.str();
   return result;
@@ -143,6 +143,41 @@ TEST(HostileInstallerTest, DataOutsideTheFileGetsNoVerdict) {
   EXPECT_NE(inspection.out.find("sha256=(not read: its data lies outside the file)"), std::string::npos);
   EXPECT_NE(inspection.out.find("extraction: unknown, the installer was not read whole"), std::string::npos);
   EXPECT_EQ(inspection.out.find("would succeed"), std::string::npos);
+}
+
+// A certificate table of a wrong revision after the image, where a signing tool puts the table.
+Bytes WithBrokenCertificateTable(Bytes image) {
+  const auto offset = static_cast<std::uint32_t>(image.size());
+  image.resize(offset + 16);
+  WriteUint32(&image[offset], 16);
+  WriteUint16(&image[offset + 4], 0x0100);
+  WriteUint16(&image[offset + 6], 0x0002);
+  WriteUint32(&image[0x58 + 112 + 8 * 4], offset);
+  WriteUint32(&image[0x58 + 112 + 8 * 4 + 4], 16);
+  return image;
+}
+
+// A failed signature outranks every other finding: exit 4 before 1 (would fail) before 3
+// (incomplete) before 0.
+TEST(HostileInstallerTest, FailedSignatureOutranksTheOtherVerdicts) {
+  const struct {
+    const char* what;
+    Bytes image;
+    int unsigned_code;
+  } cases[] = {
+      {"would succeed", ImageWith(Payload(u"DRELIX.PACKED.7Z", u"SETUP.PATCH", 100, 50)), kInspectionWouldSucceed},
+      {"would fail", ImageWith(Payload(u"PACKED.7Z", u"SETUP.PATCH", 100, 50)), kInspectionWouldFail},
+      {"incomplete", ImageWith(Payload(u"DRELIX.PACKED.7Z", u"SETUP.PATCH", 100, 50, 0x100000)), kInspectionIncomplete},
+  };
+  for (const auto& verdict : cases) {
+    SCOPED_TRACE(verdict.what);
+    EXPECT_EQ(Inspect(verdict.image).code, verdict.unsigned_code);
+    const Inspection inspection = Inspect(WithBrokenCertificateTable(verdict.image));
+    EXPECT_EQ(inspection.code, kInspectionSignatureFailed) << inspection.out;
+    EXPECT_NE(inspection.out.find("signature: fails: the certificate's wRevision is 0x0100, not 0x0200"),
+              std::string::npos)
+        << inspection.out;
+  }
 }
 
 // Control characters and line breaks in names are shown as \u escapes: no forged report line.
@@ -260,11 +295,12 @@ TEST(FuzzRegressionTest, EveryKeptInputIsHandled) {
     const Bytes bytes(std::istreambuf_iterator<char>(file), {});
     const int inspected = InspectBytes(bytes);
     EXPECT_TRUE(inspected == kInspectionWouldSucceed || inspected == kInspectionWouldFail ||
-                inspected == kInspectionIncomplete)
+                inspected == kInspectionIncomplete || inspected == kInspectionSignatureFailed)
         << entry.path();
     EXPECT_LE(PackWithStub(bytes), 1) << entry.path();
     EXPECT_LE(ReadVersionBlockBytes(bytes), 1) << entry.path();
     EXPECT_LE(ReadIconFileBytes(bytes), 1) << entry.path();
+    EXPECT_LE(CheckSignatureTable(bytes), 1) << entry.path();
     ++replayed;
   }
   EXPECT_GT(replayed, 0u);

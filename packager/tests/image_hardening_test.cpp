@@ -4,6 +4,7 @@
 // that lacks some of it.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "little_endian.h"
 #include "pack.h"
 #include "pe_image.h"
+#include "runtime/load_configuration.h"
 #include "stub_packing_test.h"
 
 namespace {
@@ -33,11 +35,11 @@ std::uint64_t FileOffsetOf(const PeImage& image, std::uint32_t rva, std::uint32_
 
 // The index in the section table of the section holding the load configuration's security cookie.
 std::size_t SectionIndexOfCookie(const Bytes& stub, const PeImage& image) {
-  const std::uint64_t config =
-      FileOffsetOf(image, image.directories[kLoadConfigurationDirectory].virtual_address, kLoadConfigGuardFlagsOffset);
+  const std::uint64_t config = FileOffsetOf(image, image.directories[kLoadConfigurationDirectory].virtual_address,
+                                            offsetof(LoadConfigurationDirectory64, GuardFlags));
   const std::uint64_t image_base = ReadUint64(&stub[image.optional_header_offset + kOptionalImageBaseOffset]);
-  const SectionHeader* section = image.SectionContaining(
-      static_cast<std::uint32_t>(ReadUint64(&stub[config + kLoadConfigSecurityCookieOffset]) - image_base));
+  const SectionHeader* section = image.SectionContaining(static_cast<std::uint32_t>(
+      ReadUint64(&stub[config + offsetof(LoadConfigurationDirectory64, SecurityCookie)]) - image_base));
   EXPECT_NE(section, nullptr);
   return section == nullptr ? 0 : static_cast<std::size_t>(section - image.sections.data());
 }
@@ -71,7 +73,7 @@ TEST_F(ImageHardeningTest, StubAndPackedInstallerCarryAllOfIt) {
     EXPECT_TRUE(MissingHardening(hardening).empty()) << DescribeHardening(hardening);
     EXPECT_EQ(DescribeHardening(hardening),
               "ASLR yes, high-entropy VA yes, NX yes, CFG yes, CET yes, DependentLoadFlags 0x0800 (system32), "
-              "stack cookie yes, signed no");
+              "stack cookie yes");
   }
 }
 
