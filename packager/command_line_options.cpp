@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "escaped_text.h"
+
 namespace {
 
 // Where each option's value goes.
@@ -35,6 +37,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   command_line = CommandLine{};
   PackOptions& pack = command_line.pack;
   std::string inspected;
+  std::optional<std::string> format;
   const OptionTarget targets[] = {
       {"archive", &pack.archive, nullptr},
       {"setup", &pack.setup, nullptr},
@@ -54,6 +57,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"file-version", nullptr, &pack.file_version},
       {"original-filename", nullptr, &pack.original_filename},
       {"inspect", &inspected, nullptr},
+      {"format", nullptr, &format},
   };
   bool help = false;
   bool version = false;
@@ -61,14 +65,14 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const std::string& argument = arguments[index];
     if (argument.size() < 3 || argument.compare(0, 2, "--") != 0) {
-      error = "unexpected argument \"" + argument + "\" (options begin with --; see --help)";
+      error = "unexpected argument " + Quoted(argument) + " (options begin with --; see --help)";
       return false;
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     if (name == "help" || name == "version") {
       if (equals != std::string::npos) {
-        error = "--" + name + " takes no value";
+        error = "--" + EscapedText(name, EscapeContext::word) + " takes no value";
         return false;
       }
       (name == "help" ? help : version) = true;
@@ -79,7 +83,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       if (candidate.name == name) target = &candidate;
     }
     if (target == nullptr) {
-      error = "unknown option --" + name + " (see --help)";
+      error = "unknown option --" + EscapedText(name, EscapeContext::word) + " (see --help)";
       return false;
     }
     std::string value;
@@ -88,18 +92,28 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
     } else if (index + 1 < arguments.size()) {
       value = arguments[++index];
     } else {
-      error = "--" + name + " needs a value";
+      error = "--" + EscapedText(name, EscapeContext::word) + " needs a value";
       return false;
     }
     if (!Store(*target, std::move(value), error)) return false;
-    any_pack_option = any_pack_option || target->name != "inspect";
+    any_pack_option = any_pack_option || (target->name != "inspect" && target->name != "format");
   }
 
   if (help || version) {
     command_line.action = help ? CommandLine::Action::help : CommandLine::Action::version;
     return true;
   }
+  if (format && inspected.empty()) {
+    error = "--format goes with --inspect only";
+    return false;
+  }
   if (!inspected.empty()) {
+    const std::optional<ReportFormat> report_format = ParseReportFormat(format.value_or("text"));
+    if (!report_format) {
+      error = "--format must be text or json, not " + Quoted(*format);
+      return false;
+    }
+    command_line.report_format = *report_format;
     if (any_pack_option) {
       error = "--inspect takes no packing options";
       return false;

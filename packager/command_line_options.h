@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "installer_report.h"
+
 struct PackOptions {
   std::string archive;
   std::string setup;
@@ -32,6 +34,7 @@ struct CommandLine {
   Action action = Action::pack;
   PackOptions pack;
   std::string inspected_file;
+  ReportFormat report_format = ReportFormat::text;  // --format, with --inspect only
 };
 
 // `arguments` excludes the program name. False with a one-line reason for unknown options, a
