@@ -1,25 +1,26 @@
 #!/usr/bin/env bash
-# Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub and the version block
-# reader, with libFuzzer (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer), SECONDS in all
-# (default 60, a third for each), starting from the installers the build makes and every input kept in
-# packager/fuzz/regressions. An input
+# Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub, the version block reader
+# and the escaping of every text it prints, with libFuzzer (clang-19, AddressSanitizer and
+# UndefinedBehaviorSanitizer), SECONDS in all (default 60, a quarter for each), starting from the
+# installers the build makes and every input kept in packager/fuzz/regressions. An input
 # that crashes, leaks or times out is copied there, to be replayed by the unit tests from then on,
 # and the run fails.
 #   bash scripts/fuzz.sh [SECONDS]
 set -eu
 cd "$(dirname "$0")/.."
-seconds=$(((${1:-60} + 2) / 3))
+targets="inspect stub version_block escaped_text"
+seconds=$(((${1:-60} + 3) / 4))
 build=${BUILD_DIR:-build}
 fuzz_build=$build/packager-fuzz
 stub=$build/bin/installer_stub.exe
 [ -f "$stub" ] || { echo "fuzz.sh: build first ($stub is missing)"; exit 1; }
 cmake -S packager -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
   -DDRELIX_PACK_STUB="$PWD/$stub" -DDRELIX_PACK_FUZZERS=ON >/dev/null
-cmake --build "$fuzz_build" --target drelix_pack_inspect_fuzzer drelix_pack_stub_fuzzer drelix_pack_version_block_fuzzer >"$fuzz_build/build.log" ||
+cmake --build "$fuzz_build" --target $(printf 'drelix_pack_%s_fuzzer ' $targets) >"$fuzz_build/build.log" ||
   { cat "$fuzz_build/build.log"; exit 1; }
 
 status=0
-for target in inspect stub version_block; do
+for target in $targets; do
   corpus=$fuzz_build/corpus/$target
   artifacts=$fuzz_build/artifacts/$target
   mkdir -p "$corpus" "$artifacts"
@@ -32,6 +33,7 @@ for target in inspect stub version_block; do
   grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb)|cov:' "$fuzz_build/$target.log" | tail -4
   for found in "$artifacts"/*; do
     [ -f "$found" ] || continue
+    mkdir -p "packager/fuzz/regressions/$target"
     cp "$found" "packager/fuzz/regressions/$target/$(basename "$found")"
     echo "kept $(basename "$found") in packager/fuzz/regressions/$target"
     status=1

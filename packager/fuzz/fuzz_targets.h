@@ -1,7 +1,8 @@
 // The ways bytes from outside enter drelix-pack, as the fuzzers drive them and the regression test
 // replays every input the fuzzers ever found: an installer given to --inspect, an installer without
-// payload given to --stub, and the version block either carries. None may crash, read or write out
-// of bounds, or take memory or time out of proportion to its input.
+// payload given to --stub, the version block either carries, and the text every report and message
+// escapes. None may crash, read or write out of bounds, or take memory or time out of proportion to
+// its input.
 #pragma once
 
 #include <cstdint>
@@ -15,3 +16,7 @@ int PackWithStub(std::span<const std::uint8_t> bytes);
 // Reading `bytes` as a version block: 0 refused, 1 read. A block that is read and written again
 // must read back the same, or the process aborts.
 int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes);
+// Escaping `bytes` as UTF-8 and, two bytes a unit, as UTF-16, in every context: the result must hold
+// only visible characters and escapes (no raw control, quote, or, in a word, space or '='), and
+// decode back to the input unit for unit, or the process aborts.
+void EscapeBytes(std::span<const std::uint8_t> bytes);
