@@ -136,7 +136,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
 std::string UsageText() {
   return R"(Usage:
   drelix-pack --archive FILE --setup FILE --output FILE [options]
-  drelix-pack --inspect FILE
+  drelix-pack --inspect FILE [--format text|json]
 
 Packs a product archive and its setup program into a copy of the Drelix installer, or tells what an
 installer carries and whether it would unpack.
@@ -180,7 +180,13 @@ Other options:
                              cannot be read whole (data outside the file, or
                              past a limit: 65,536 resource entries, names of 1,024 characters,
                              hashing no more bytes than the file holds)
+  --format text|json         with --inspect: the report as lines of text (default) or as one JSON
+                             document (schema "drelix-pack-inspect/1", docs/inspect-report.md)
   --help                     show this text
   --version                  show the version
+  Texts from the file or the command line are printed with every invisible, control or
+  direction-changing character, the backslash and the quote as \uXXXX (a byte that is not UTF-8
+  as \xHH). --inspect, --help and --version exit with 5 when standard output cannot be written
+  (closed, a full disk), whatever else they found.
 )";
 }
