@@ -15,7 +15,7 @@
 namespace {
 
 // Set once, before anything is printed, by the only thread.
-bool standard_output_closed = false;
+constinit bool standard_output_closed = false;
 
 }  // namespace
 

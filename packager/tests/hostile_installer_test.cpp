@@ -219,6 +219,19 @@ TEST(HostileInstallerTest, VersionTextsKeysAndThePathAreEscaped) {
   EXPECT_EQ(text.code, json.code);
 }
 
+// A section name from the file reaches a message on standard error escaped, like every other text.
+TEST(HostileInstallerTest, SectionNameInAMessageIsEscaped) {
+  Bytes image = ImageWith(Payload(u"DRELIX.PACKED.7Z", u"SETUP.PATCH", 10, 10));
+  std::uint8_t* header = &image[0x58 + 240];
+  std::copy_n("\x1b[2J\n", 5, header);
+  WriteUint32(header + 16, 0x100000);  // its data ends past the end of the file
+  const Inspection inspection = Inspect(image);
+  EXPECT_EQ(inspection.code, kInspectionWouldFail);
+  EXPECT_TRUE(inspection.out.empty());
+  EXPECT_NE(inspection.errors.find("section \\u001B[2J\\u000A ends past the end"), std::string::npos)
+      << inspection.errors;
+}
+
 // A declared size of almost 4 GiB for RCDATA 1 in a tiny file costs nothing.
 TEST(HostileInstallerTest, HugePreviousVersionIsNotAllocated) {
   ResourceSection rcdata;
