@@ -74,8 +74,9 @@ void AppendEscaped(std::string& text, Piece piece, bool from_bytes, EscapeContex
 }  // namespace
 
 bool IsVisibleCodePoint(char32_t code_point) {
-  const auto after = std::upper_bound(std::begin(kInvisibleCharacters), std::end(kInvisibleCharacters), code_point,
-                                      [](char32_t value, const CodePointRange& range) { return value < range.first; });
+  const auto* const after =
+      std::upper_bound(std::begin(kInvisibleCharacters), std::end(kInvisibleCharacters), code_point,
+                       [](char32_t value, const CodePointRange& range) { return value < range.first; });
   return after == std::begin(kInvisibleCharacters) || std::prev(after)->last < code_point;
 }
 
