@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "der_reader.h"
+#include "escaped_text.h"
 #include "host_file.h"
 #include "little_endian.h"
 #include "message_digest.h"
@@ -171,7 +172,7 @@ std::string NameText(Bytes name) {
                                              [&](const auto& candidate) { return candidate.first == *type; });
       std::string text = (known != std::end(kNameAttributes) ? std::string(known->second) : *type) + "=";
       if (const std::optional<std::u16string> string = DirectoryString(value)) {
-        for (const char character : EscapedTextFromUtf16(*string)) {
+        for (const char character : EscapedText(*string, EscapeContext::quoted)) {
           if (character == ',' || character == '+' || character == '=' || character == '"') {
             text += "\\u" + FourHexDigits(static_cast<std::uint16_t>(character));
           } else {

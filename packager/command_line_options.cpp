@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "escaped_text.h"
+
 namespace {
 
 // Where each option's value goes.
@@ -35,6 +37,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   command_line = CommandLine{};
   PackOptions& pack = command_line.pack;
   std::string inspected;
+  std::optional<std::string> format;
   const OptionTarget targets[] = {
       {"archive", &pack.archive, nullptr},
       {"setup", &pack.setup, nullptr},
@@ -55,6 +58,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"original-filename", nullptr, &pack.original_filename},
       {"inspect", &inspected, nullptr},
       {"trust", &command_line.trust_file, nullptr},
+      {"format", nullptr, &format},
   };
   bool help = false;
   bool version = false;
@@ -62,14 +66,14 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const std::string& argument = arguments[index];
     if (argument.size() < 3 || argument.compare(0, 2, "--") != 0) {
-      error = "unexpected argument \"" + argument + "\" (options begin with --; see --help)";
+      error = "unexpected argument " + Quoted(argument) + " (options begin with --; see --help)";
       return false;
     }
     const std::size_t equals = argument.find('=');
     const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
     if (name == "help" || name == "version") {
       if (equals != std::string::npos) {
-        error = "--" + name + " takes no value";
+        error = "--" + EscapedText(name, EscapeContext::word) + " takes no value";
         return false;
       }
       (name == "help" ? help : version) = true;
@@ -80,7 +84,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       if (candidate.name == name) target = &candidate;
     }
     if (target == nullptr) {
-      error = "unknown option --" + name + " (see --help)";
+      error = "unknown option --" + EscapedText(name, EscapeContext::word) + " (see --help)";
       return false;
     }
     std::string value;
@@ -89,11 +93,12 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
     } else if (index + 1 < arguments.size()) {
       value = arguments[++index];
     } else {
-      error = "--" + name + " needs a value";
+      error = "--" + EscapedText(name, EscapeContext::word) + " needs a value";
       return false;
     }
     if (!Store(*target, std::move(value), error)) return false;
-    any_pack_option = any_pack_option || (target->name != "inspect" && target->name != "trust");
+    any_pack_option =
+        any_pack_option || (target->name != "inspect" && target->name != "trust" && target->name != "format");
   }
 
   if (help || version) {
@@ -104,7 +109,17 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
     error = "--trust is only valid with --inspect";
     return false;
   }
+  if (format && inspected.empty()) {
+    error = "--format goes with --inspect only";
+    return false;
+  }
   if (!inspected.empty()) {
+    const std::optional<ReportFormat> report_format = ParseReportFormat(format.value_or("text"));
+    if (!report_format) {
+      error = "--format must be text or json, not " + Quoted(*format);
+      return false;
+    }
+    command_line.report_format = *report_format;
     if (any_pack_option) {
       error = "--inspect takes no packing options";
       return false;
@@ -127,7 +142,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
 std::string UsageText() {
   return R"(Usage:
   drelix-pack --archive FILE --setup FILE --output FILE [options]
-  drelix-pack --inspect FILE [--trust FILE.pem]
+  drelix-pack --inspect FILE [--trust FILE.pem] [--format text|json]
 
 Packs a product archive and its setup program into a copy of the Drelix installer, or tells what an
 installer carries and whether it would unpack.
@@ -177,7 +192,13 @@ Other options:
                              with --trust); 4 outranks 1, 1 outranks 3
   --trust FILE.pem           with --inspect: check the signer's certificate chain against the
                              certificates of this PEM file (without it: "chain not checked")
+  --format text|json         with --inspect: the report as lines of text (default) or as one JSON
+                             document (schema "drelix-pack-inspect/1", docs/inspect-report.md)
   --help                     show this text
   --version                  show the version
+  Texts from the file or the command line are printed with every invisible, control or
+  direction-changing character, the backslash and the quote as \uXXXX (a byte that is not UTF-8
+  as \xHH). --inspect, --help and --version exit with 5 when standard output cannot be written
+  (closed, a full disk), whatever else they found.
 )";
 }

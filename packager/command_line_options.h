@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "installer_report.h"
+
 struct PackOptions {
   std::string archive;
   std::string setup;
@@ -32,7 +34,8 @@ struct CommandLine {
   Action action = Action::pack;
   PackOptions pack;
   std::string inspected_file;
-  std::string trust_file;  // --trust, only with --inspect
+  std::string trust_file;                           // --trust, only with --inspect
+  ReportFormat report_format = ReportFormat::text;  // --format, with --inspect only
 };
 
 // `arguments` excludes the program name. False with a one-line reason for unknown options, a

@@ -26,7 +26,9 @@ set(packaging_document ${CMAKE_CURRENT_BINARY_DIR}/packaging.md)
 # Under a title of its own.
 string(REGEX REPLACE "^## [^\n]*" "# Packaging your own product with drelix-pack" section "${section}")
 file(CONFIGURE OUTPUT ${packaging_document} CONTENT "${section}\n" @ONLY)
-set(documents ${docs_root}/docs/exit-codes.md ${packaging_document})
+# The JSON form of --inspect is a contract for other programs: its page and schema go with the tool.
+set(documents ${docs_root}/docs/exit-codes.md ${packaging_document} ${docs_root}/docs/inspect-report.md
+    ${docs_root}/docs/inspect-report.schema.json)
 
 set(CPACK_PACKAGE_NAME drelix-pack)
 set(CPACK_PACKAGE_VENDOR Zarvelo)

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "escaped_text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <fcntl.h>
@@ -265,7 +267,8 @@ std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path
   std::unique_ptr<TemporaryFile> temporary(new TemporaryFile());
   temporary->directory_ = FolderOf(directory);
   const auto fail = [&](const std::string& reason) {
-    error = "cannot create a file in the output's folder \"" + Utf8FromPath(temporary->directory_) + "\": " + reason;
+    error =
+        "cannot create a file in the output's folder " + Quoted(Utf8FromPath(temporary->directory_)) + ": " + reason;
     return nullptr;
   };
   int descriptor = open(temporary->directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -302,14 +305,14 @@ bool TemporaryFile::Name(std::string& error) {
     if (linkat(AT_FDCWD, own_link.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0 &&
         linkat(descriptor, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) != 0) {
       if (errno == EEXIST) continue;
-      error = "cannot name the finished file in \"" + Utf8FromPath(directory_) + "\": " + SystemReason();
+      error = "cannot name the finished file in " + Quoted(Utf8FromPath(directory_)) + ": " + SystemReason();
       return false;
     }
     name_ = name;
     cleanup_slot_ = RegisterForCleanup(name);
     return true;
   }
-  error = "cannot name the finished file in \"" + Utf8FromPath(directory_) + "\": every name tried was taken";
+  error = "cannot name the finished file in " + Quoted(Utf8FromPath(directory_)) + ": every name tried was taken";
   return false;
 }
 
@@ -332,7 +335,7 @@ bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32
   }
   const SignalsHeld held;
   if (std::rename(name_.c_str(), destination.c_str()) != 0) {
-    error = "cannot move the finished file into place as \"" + Utf8FromPath(destination) + "\": " + SystemReason();
+    error = "cannot move the finished file into place as " + Quoted(Utf8FromPath(destination)) + ": " + SystemReason();
     return false;
   }
   Forget();
@@ -402,7 +405,8 @@ std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path
   std::unique_ptr<TemporaryFile> temporary(new TemporaryFile());
   temporary->directory_ = FolderOf(directory);
   const auto fail = [&](const std::string& reason) {
-    error = "cannot create a file in the output's folder \"" + Utf8FromPath(temporary->directory_) + "\": " + reason;
+    error =
+        "cannot create a file in the output's folder " + Quoted(Utf8FromPath(temporary->directory_)) + ": " + reason;
     return nullptr;
   };
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -445,7 +449,7 @@ bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32
     return false;
   }
   if (!MoveFileExW(name_.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    error = "cannot move the finished file into place as \"" + Utf8FromPath(destination) + "\": " + WindowsReason();
+    error = "cannot move the finished file into place as " + Quoted(Utf8FromPath(destination)) + ": " + WindowsReason();
     return false;
   }
   Forget();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "escaped_text.h"
 #include "host_file.h"
 #include "little_endian.h"
 
@@ -135,7 +136,8 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   const SectionHeader* relocations = stub.SectionContaining(stub.directories[kBaseRelocationDirectory].virtual_address);
   for (std::size_t index = resource_index + 1; index < sections.size(); ++index) {
     if (&sections[index] != relocations || stub.directories[kBaseRelocationDirectory].virtual_address == 0) {
-      error = "the stub's section " + sections[index].name + " follows its resource section and cannot be moved";
+      error = "the stub's section " + EscapedText(sections[index].name, EscapeContext::word) +
+              " follows its resource section and cannot be moved";
       return false;
     }
   }
@@ -171,7 +173,8 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
     }
     for (std::size_t index = 0; index < resource_index; ++index) {
       if (std::uint64_t{sections[index].pointer_to_raw_data} + sections[index].size_of_raw_data > prefix_end) {
-        error = "the stub's section " + sections[index].name + " lies behind its resource section in the file";
+        error = "the stub's section " + EscapedText(sections[index].name, EscapeContext::word) +
+                " lies behind its resource section in the file";
         return false;
       }
     }

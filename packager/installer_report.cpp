@@ -1,116 +1,49 @@
 #include "installer_report.h"
 
-#include <algorithm>
-#include <map>
-#include <optional>
-#include <utility>
-#include <vector>
-
-#include "authenticode_signature.h"
-#include "byte_source.h"
-#include "host_file.h"
-#include "icon_file.h"
-#include "image_hardening.h"
-#include "payload_rules.h"
-#include "pe_format.h"
-#include "pe_image.h"
-#include "resource_tree.h"
-#include "sha256.h"
+#include "escaped_text.h"
+#include "json_writer.h"
 #include "text_encoding.h"
-#include "version_block.h"
 
 namespace {
 
-constexpr std::size_t kHashPieceSize = 1 << 20;
-// RCDATA 1 is a short version text; a larger one is not read.
-constexpr std::uint32_t kLargestPreviousVersion = 1 << 20;
-
 std::string KeyText(const ResourceKey& key) {
-  return key.IsName() ? EscapedUtf8FromUtf16(key.name) : "#" + std::to_string(key.id);
+  return key.IsName() ? EscapedText(key.name, EscapeContext::word) : "#" + std::to_string(key.id);
 }
 
-// Hashes each distinct block of the file once, and all blocks together no more bytes than the file
-// holds: resources that overlap cannot make the work grow past one reading of the file.
-class PayloadHasher {
- public:
-  PayloadHasher(const PeImage& image, ByteSource& source)
-      : image_(image), source_(source), budget_(source.Size()), buffer_(kHashPieceSize) {}
+std::string ChoiceText(const std::optional<PayloadChoice>& choice) {
+  return choice ? choice->type + "/" + EscapedText(choice->name, EscapeContext::word) : "none";
+}
 
-  // The digest, or nullopt with the reason in `problem`.
-  std::optional<std::string> Digest(const ResourceContent& content, std::string& problem) {
-    std::uint64_t offset = 0;
-    if (!image_.FileOffsetOf(content.data_rva, content.size, offset)) {
-      problem = "its data lies outside the file";
-      return std::nullopt;
-    }
-    const auto known = digests_.find({offset, content.size});
-    if (known != digests_.end()) return known->second;
-    if (content.size > budget_) {
-      problem = "the resources' distinct data blocks add up to more bytes than the file holds (a limit of --inspect)";
-      return std::nullopt;
-    }
-    budget_ -= content.size;
-    Sha256 hash;
-    for (std::uint64_t done = 0; done < content.size;) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), content.size - done));
-      if (!source_.Read(offset + done, buffer_.data(), piece)) {
-        problem = "its data cannot be read";
-        return std::nullopt;
-      }
-      hash.Update(buffer_.data(), piece);
-      done += piece;
-    }
-    return digests_[{offset, content.size}] = HexDigest(hash.Finish());
+std::string_view StateName(FactState state) {
+  switch (state) {
+    case FactState::none:
+      return "none";
+    case FactState::unreadable:
+      return "unreadable";
+    case FactState::present:
+      break;
   }
-
- private:
-  const PeImage& image_;
-  ByteSource& source_;
-  std::uint64_t budget_;
-  std::vector<std::uint8_t> buffer_;
-  std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> digests_;
-};
-
-// A small resource's bytes, when they lie in the file and are no more than `limit`.
-std::optional<std::vector<std::uint8_t>> SmallResource(const PeImage& image, ByteSource& source,
-                                                       const ResourceContent& content, std::uint64_t limit) {
-  std::uint64_t offset = 0;
-  if (content.size > limit || !image.FileOffsetOf(content.data_rva, content.size, offset)) return std::nullopt;
-  std::vector<std::uint8_t> bytes(content.size);
-  if (!source.Read(offset, bytes.data(), bytes.size())) return std::nullopt;
-  return bytes;
+  return "present";
 }
 
-// The version resource GetFileVersionInfo reads: VS_VERSION_INFO (#1) in the language the loader
-// prefers, which on an English system is language-neutral first, then 1033, then the first there is.
-const ResourceItem* VersionResourceRead(const std::vector<ResourceItem>& items) {
-  const ResourceItem* read = nullptr;
-  const auto rank = [](const ResourceItem& item) {
-    return item.language == 0 ? 0 : item.language == kEnglishUnitedStatesLanguage ? 1 : 2;
-  };
-  for (const ResourceItem& item : items) {
-    if (item.type != ResourceKey::Id(kVersionResourceType) || item.name != ResourceKey::Id(1)) continue;
-    if (read == nullptr || rank(item) < rank(*read)) read = &item;
+std::string_view OutcomeName(ExtractionOutcome outcome) {
+  switch (outcome) {
+    case ExtractionOutcome::would_succeed:
+      return "would_succeed";
+    case ExtractionOutcome::would_fail:
+      return "would_fail";
+    case ExtractionOutcome::unknown:
+      break;
   }
-  return read;
+  return "unknown";
 }
 
-// The version block's numbers and the texts of the table the version API reads, a line each.
-void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items,
-                        std::ostream& out) {
-  const ResourceItem* item = VersionResourceRead(items);
-  if (item == nullptr) {
-    out << "version: none\n";
+void WriteTextVersion(const VersionFacts& version, std::ostream& out) {
+  if (version.state != FactState::present) {
+    out << "version: " << (version.state == FactState::none ? "none" : "unreadable (" + version.reason + ")") << "\n";
     return;
   }
-  // wLength is 16-bit: no version block is larger.
-  const std::optional<std::vector<std::uint8_t>> bytes = SmallResource(image, source, item->content, 0xFFFF);
-  VersionBlock block;
-  std::string error = "its data lies outside the file or passes 65,535 bytes";
-  if (!bytes || !ReadVersionBlock(*bytes, block, error)) {
-    out << "version: unreadable (" << error << ")\n";
-    return;
-  }
+  const VersionBlock& block = version.block;
   const VersionStringTable* table = block.TableRead();
   out << "version: file " << VersionNumbersText(block.file_version) << ", product "
       << VersionNumbersText(block.product_version);
@@ -120,80 +53,43 @@ void ReportVersionBlock(const PeImage& image, ByteSource& source, const std::vec
     out << ", language " << FourHexDigits(block.translations[0].language) << ", code page "
         << block.translations[0].code_page;
   }
-  out << ", string table " << (table != nullptr ? EscapedUtf8FromUtf16(table->key) : "none") << " of resource language "
-      << item->language;
-  const std::size_t resources =
-      static_cast<std::size_t>(std::count_if(items.begin(), items.end(), [](const ResourceItem& other) {
-        return other.type == ResourceKey::Id(kVersionResourceType) && other.name == ResourceKey::Id(1);
-      }));
-  if (resources > 1) out << " (the one of " << resources << " that the version API reads on an English system)";
+  out << ", string table " << (table != nullptr ? EscapedText(table->key, EscapeContext::word) : "none")
+      << " of resource language " << version.resource_language;
+  if (version.resource_count > 1) {
+    out << " (the one of " << version.resource_count << " that the version API reads on an English system)";
+  }
   out << "\n";
   if (table == nullptr) return;
   for (const auto& [key, value] : table->strings) {
-    out << "version text: " << EscapedUtf8FromUtf16(key) << "=\"" << EscapedTextFromUtf16(value) << "\"\n";
+    out << "version text: " << EscapedText(key, EscapeContext::word) << "=" << Quoted(value) << "\n";
   }
 }
 
-// The first icon group's images, each as its own bytes describe it: the group's entry is only what
-// the icon API picks a size by, and an image it cannot decode shows nothing.
-void ReportIcon(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items, std::ostream& out) {
-  const ResourceItem* item = FirstOfType(items, kGroupIconResourceType);
-  if (item == nullptr) {
-    out << "icon: none\n";
-    return;
-  }
-  // A group names at most 65,535 images of 14 bytes each.
-  const std::optional<std::vector<std::uint8_t>> bytes = SmallResource(image, source, item->content, 6 + 14 * 0xFFFF);
-  std::vector<IconGroupEntry> entries;
-  std::string error = "its data lies outside the file or is too large";
-  if (!bytes || !ReadIconGroup(*bytes, entries, error)) {
-    out << "icon: unreadable (" << error << ")\n";
+void WriteTextIcon(const IconFacts& icon, std::ostream& out) {
+  if (icon.state != FactState::present) {
+    out << "icon: " << (icon.state == FactState::none ? "none" : "unreadable (" + icon.reason + ")") << "\n";
     return;
   }
   out << "icon:";
-  for (std::size_t index = 0; index < entries.size(); ++index) {
-    const IconGroupEntry& entry = entries[index];
+  for (std::size_t index = 0; index < icon.images.size(); ++index) {
+    const IconImageFacts& image = icon.images[index];
     out << (index == 0 ? " " : ", ");
-    const auto found = std::find_if(items.begin(), items.end(), [&](const ResourceItem& candidate) {
-      return candidate.type == ResourceKey::Id(kIconResourceType) && candidate.name == ResourceKey::Id(entry.id);
-    });
-    // An icon image is at most 256x256 pixels of 32 bits with its mask, well under 1 MiB.
-    const std::optional<std::vector<std::uint8_t>> pixels =
-        found == items.end() ? std::nullopt : SmallResource(image, source, found->content, 1 << 20);
-    IconImageFormat format;
-    std::string reason = found == items.end() ? "missing" : "its data lies outside the file or is too large";
-    if (!pixels || !ReadIconImageFormat(*pixels, format, reason)) {
-      out << "image #" << entry.id << " unreadable (" << reason << ")";
+    if (!image.format) {
+      out << "image #" << image.entry.id << " unreadable (" << image.reason << ")";
       continue;
     }
-    out << format.width << "x" << format.height << " " << format.bit_count << "-bit";
-    if (format.width != entry.width || format.height != entry.height) {
-      out << " (its group entry says " << entry.width << "x" << entry.height << ")";
+    out << image.format->width << "x" << image.format->height << " " << image.format->bit_count << "-bit";
+    if (image.format->width != image.entry.width || image.format->height != image.entry.height) {
+      out << " (its group entry says " << image.entry.width << "x" << image.entry.height << ")";
     }
   }
   out << "\n";
 }
 
-std::string PreviousVersion(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items) {
-  const auto found = std::find_if(items.begin(), items.end(), [](const ResourceItem& item) {
-    return IsPreviousVersionResource(item.type, item.name);
-  });
-  if (found == items.end()) return "none";
-  const std::uint64_t size = found->content.size;
-  std::string refused = "none (RCDATA 1 of " + std::to_string(size) + " bytes is not UTF-16 text ending in a zero)";
-  std::uint64_t offset = 0;
-  if (size > kLargestPreviousVersion || !image.FileOffsetOf(found->content.data_rva, size, offset)) {
-    return refused;
-  }
-  std::vector<std::uint8_t> bytes(size);
-  if (!source.Read(offset, bytes.data(), bytes.size())) return refused;
-  const std::optional<std::u16string> text = PreviousVersionText(bytes);
-  return text ? "\"" + EscapedUtf8FromUtf16(*text) + "\"" : refused;
-}
-
 // The signature's facts, a line each; only what was read is printed, and a chain is never called
-// good unless it was checked against the trust file the user named.
-void ReportSignature(const SignatureFacts& signature, const std::string& trust_file, std::ostream& out) {
+// good unless it was checked against the trust file the user named. The signer's names come
+// escaped from the reader.
+void WriteTextSignature(const SignatureFacts& signature, const std::string& trust_file, std::ostream& out) {
   if (!signature.present) {
     out << "signature: none\n";
     return;
@@ -217,93 +113,265 @@ void ReportSignature(const SignatureFacts& signature, const std::string& trust_f
                 : signature.signing_time + " (" + signature.signing_time_source + ", its signature not checked)")
         << "\n";
   }
-  const std::string trust = "\"" + EscapedTextFromUtf16(Utf16FromUtf8(trust_file)) + "\"";
   switch (signature.chain) {
     case ChainCheck::not_checked:
       out << "signature chain: not checked (no --trust given)\n";
       break;
     case ChainCheck::verifies:
-      out << "signature chain: verifies against " << trust << "\n";
+      out << "signature chain: verifies against " << Quoted(trust_file) << "\n";
       break;
     case ChainCheck::fails:
-      out << "signature chain: fails against " << trust << ": " << signature.chain_problem << "\n";
+      out << "signature chain: fails against " << Quoted(trust_file) << ": " << signature.chain_problem << "\n";
       break;
   }
+}
+
+std::string_view ChainName(ChainCheck chain) {
+  switch (chain) {
+    case ChainCheck::verifies:
+      return "verifies";
+    case ChainCheck::fails:
+      return "fails";
+    case ChainCheck::not_checked:
+      break;
+  }
+  return "not_checked";
+}
+
+std::string PreviousVersionText(const PreviousVersionFacts& previous) {
+  switch (previous.state) {
+    case FactState::none:
+      return "none";
+    case FactState::unreadable:
+      return "none (" + previous.reason + ")";
+    case FactState::present:
+      break;
+  }
+  return Quoted(previous.text);
+}
+
+std::string ExtractionText(const ExtractionFacts& extraction) {
+  switch (extraction.outcome) {
+    case ExtractionOutcome::would_succeed:
+      return "would succeed";
+    case ExtractionOutcome::would_fail:
+      return "would fail with exit code " + std::to_string(extraction.exit_code) + " (Windows error " +
+             std::to_string(extraction.windows_error) + "): " + extraction.reason;
+    case ExtractionOutcome::unknown:
+      break;
+  }
+  return "unknown, " + extraction.reason;
+}
+
+void WriteJsonChoice(JsonWriter& json, std::string_view key, const std::optional<PayloadChoice>& choice) {
+  json.Key(key);
+  if (!choice) {
+    json.Null();
+    return;
+  }
+  json.BeginObject().Key("type").String(choice->type).Key("name").String(choice->name).EndObject();
+}
+
+// A member that is there only with some states: null otherwise, so every document has every key.
+void WriteJsonText(JsonWriter& json, std::string_view key, bool present, std::string_view text) {
+  json.Key(key);
+  if (present) {
+    json.String(text);
+  } else {
+    json.Null();
+  }
+}
+
+void WriteJsonVersion(JsonWriter& json, const VersionFacts& version) {
+  const bool present = version.state == FactState::present;
+  json.Key("version").BeginObject().Key("state").String(StateName(version.state));
+  WriteJsonText(json, "reason", version.state == FactState::unreadable, version.reason);
+  WriteJsonText(json, "file_version", present, VersionNumbersText(version.block.file_version));
+  WriteJsonText(json, "product_version", present, VersionNumbersText(version.block.product_version));
+  json.Key("resource_language");
+  if (present) {
+    json.Number(version.resource_language);
+  } else {
+    json.Null();
+  }
+  json.Key("resource_count").Number(version.resource_count);
+  json.Key("translations").BeginArray();
+  for (const VersionTranslation& translation : version.block.translations) {
+    json.BeginObject().Key("language").String(FourHexDigits(translation.language));
+    json.Key("code_page").Number(translation.code_page).EndObject();
+  }
+  json.EndArray();
+  const VersionStringTable* table = present ? version.block.TableRead() : nullptr;
+  WriteJsonText(json, "string_table", table != nullptr, table != nullptr ? Utf8FromUtf16(table->key) : "");
+  json.Key("texts").BeginArray();
+  if (table != nullptr) {
+    for (const auto& [key, value] : table->strings) {
+      json.BeginObject().Key("key").String(key).Key("value").String(value).EndObject();
+    }
+  }
+  json.EndArray().EndObject();
+}
+
+void WriteJsonIcon(JsonWriter& json, const IconFacts& icon) {
+  json.Key("icon").BeginObject().Key("state").String(StateName(icon.state));
+  WriteJsonText(json, "reason", icon.state == FactState::unreadable, icon.reason);
+  json.Key("images").BeginArray();
+  for (const IconImageFacts& image : icon.images) {
+    json.BeginObject().Key("id").Number(image.entry.id);
+    json.Key("entry_width").Number(image.entry.width).Key("entry_height").Number(image.entry.height);
+    json.Key("width");
+    if (image.format) {
+      json.Number(image.format->width).Key("height").Number(image.format->height);
+      json.Key("bit_count").Number(image.format->bit_count);
+    } else {
+      json.Null().Key("height").Null().Key("bit_count").Null();
+    }
+    WriteJsonText(json, "reason", !image.format, image.reason);
+    json.EndObject();
+  }
+  json.EndArray().EndObject();
+}
+
+void WriteJsonSignature(JsonWriter& json, const SignatureFacts& signature, const std::string& trust_file) {
+  json.Key("signature").BeginObject().Key("present").Boolean(signature.present);
+  json.Key("certificate_table_size").Number(signature.table_size);
+  json.Key("verified").Boolean(signature.present && !signature.Failed());
+  WriteJsonText(json, "failure", signature.Failed(), signature.failure);
+  const bool digest_read = !signature.image_digest.empty();
+  WriteJsonText(json, "digest_algorithm", digest_read, signature.digest_algorithm);
+  WriteJsonText(json, "signed_digest", digest_read, signature.signed_digest);
+  WriteJsonText(json, "image_digest", digest_read, signature.image_digest);
+  json.Key("digest_matches").Boolean(signature.DigestMatches());
+  const bool signer_read = !signature.signer_subject.empty();
+  WriteJsonText(json, "signer_subject", signer_read, signature.signer_subject);
+  WriteJsonText(json, "signer_issuer", signer_read, signature.signer_issuer);
+  WriteJsonText(json, "signing_time", !signature.signing_time.empty(), signature.signing_time);
+  WriteJsonText(json, "signing_time_source", !signature.signing_time.empty(), signature.signing_time_source);
+  json.Key("chain").String(ChainName(signature.chain));
+  WriteJsonText(json, "trust_file", signature.chain != ChainCheck::not_checked, trust_file);
+  WriteJsonText(json, "chain_problem", signature.chain == ChainCheck::fails, signature.chain_problem);
+  json.EndObject();
+}
+
+void WriteJsonHardening(JsonWriter& json, const ImageHardening& hardening) {
+  json.Key("hardening").BeginObject();
+  json.Key("aslr").Boolean(hardening.aslr).Key("high_entropy_va").Boolean(hardening.high_entropy_va);
+  json.Key("nx").Boolean(hardening.nx).Key("control_flow_guard").Boolean(hardening.control_flow_guard);
+  json.Key("cet_compatible").Boolean(hardening.cet_compatible);
+  json.Key("dependent_load_flags").Number(hardening.dependent_load_flags);
+  json.Key("stack_cookie").Boolean(hardening.stack_cookie);
+  json.EndObject();
 }
 
 }  // namespace
 
-int ReportInstaller(const std::string& path, const std::string& trust_file, std::ostream& out, std::ostream& errors) {
-  std::string error;
-  const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(path), error);
-  if (!input) {
-    errors << "drelix-pack: \"" << path << "\" " << error << "\n";
-    return kInspectionWouldFail;
+std::optional<ReportFormat> ParseReportFormat(std::string_view name) {
+  if (name == "text") return ReportFormat::text;
+  if (name == "json") return ReportFormat::json;
+  return std::nullopt;
+}
+
+void WriteTextReport(const InstallerFacts& facts, std::ostream& out) {
+  out << "installer: " << EscapedText(facts.path, EscapeContext::quoted) << "\n";
+  for (const PayloadResourceFacts& resource : facts.resources) {
+    out << "resource: type=" << resource.type << " name=" << KeyText(resource.name) << " language=" << resource.language
+        << " size=" << resource.size
+        << " sha256=" << (resource.sha256 ? *resource.sha256 : "(not read: " + resource.not_read_reason + ")") << "\n";
   }
-  FileByteSource source(input->file.get(), input->size);
-  return ReportInstaller(source, path, trust_file, out, errors);
+  out << "archive: " << ChoiceText(facts.archive) << "\n";
+  out << "setup: " << ChoiceText(facts.setup) << "\n";
+  out << "setup form: " << (facts.setup_form ? SetupFormName(*facts.setup_form) : "unknown") << "\n";
+  out << "previous version: " << PreviousVersionText(facts.previous_version) << "\n";
+  WriteTextVersion(facts.version, out);
+  WriteTextIcon(facts.icon, out);
+  WriteTextSignature(facts.signature, facts.trust_file, out);
+  out << "hardening: " << DescribeHardening(facts.hardening) << "\n";
+  out << "extraction: " << ExtractionText(facts.extraction) << "\n";
+}
+
+void WriteJsonReport(const InstallerFacts& facts, std::ostream& out) {
+  JsonWriter json;
+  json.BeginObject().Key("schema").String(kInspectReportSchema).Key("installer").String(facts.path);
+  json.Key("resources").BeginArray();
+  for (const PayloadResourceFacts& resource : facts.resources) {
+    json.BeginObject().Key("type").String(resource.type);
+    json.Key("name");
+    if (resource.name.IsName()) {
+      json.String(resource.name.name);
+    } else {
+      json.Null();
+    }
+    json.Key("id");
+    if (resource.name.IsName()) {
+      json.Null();
+    } else {
+      json.Number(resource.name.id);
+    }
+    json.Key("language").Number(resource.language).Key("size").Number(resource.size);
+    WriteJsonText(json, "sha256", resource.sha256.has_value(), resource.sha256.value_or(""));
+    WriteJsonText(json, "not_read_reason", !resource.sha256, resource.not_read_reason);
+    json.EndObject();
+  }
+  json.EndArray();
+  WriteJsonChoice(json, "archive", facts.archive);
+  WriteJsonChoice(json, "setup", facts.setup);
+  WriteJsonText(json, "setup_form", facts.setup_form.has_value(),
+                facts.setup_form ? SetupFormName(*facts.setup_form) : "");
+  const PreviousVersionFacts& previous = facts.previous_version;
+  json.Key("previous_version").BeginObject().Key("state").String(StateName(previous.state));
+  WriteJsonText(json, "reason", previous.state == FactState::unreadable, previous.reason);
+  json.Key("text");
+  if (previous.state == FactState::present) {
+    json.String(previous.text);
+  } else {
+    json.Null();
+  }
+  json.EndObject();
+  WriteJsonVersion(json, facts.version);
+  WriteJsonIcon(json, facts.icon);
+  WriteJsonSignature(json, facts.signature, facts.trust_file);
+  WriteJsonHardening(json, facts.hardening);
+  const ExtractionFacts& extraction = facts.extraction;
+  const bool fails = extraction.outcome == ExtractionOutcome::would_fail;
+  json.Key("extraction").BeginObject().Key("outcome").String(OutcomeName(extraction.outcome));
+  json.Key("exit_code");
+  if (fails) {
+    json.Number(extraction.exit_code).Key("windows_error").Number(extraction.windows_error);
+  } else {
+    json.Null().Key("windows_error").Null();
+  }
+  WriteJsonText(json, "reason", extraction.outcome != ExtractionOutcome::would_succeed, extraction.reason);
+  json.EndObject();
+  json.Key("exit_code").Number(static_cast<std::uint64_t>(facts.exit_code)).EndObject();
+  out << json.Text();
+}
+
+namespace {
+
+int Print(bool gathered, const InstallerFacts& facts, const InspectionFailure& failure, std::ostream& out,
+          std::ostream& errors, ReportFormat format) {
+  if (!gathered) {
+    errors << "drelix-pack: " << failure.message << "\n";
+    return failure.exit_code;
+  }
+  (format == ReportFormat::json ? WriteJsonReport : WriteTextReport)(facts, out);
+  return facts.exit_code;
+}
+
+}  // namespace
+
+int ReportInstaller(const std::string& path, const std::string& trust_file, std::ostream& out, std::ostream& errors,
+                    ReportFormat format) {
+  InstallerFacts facts;
+  InspectionFailure failure;
+  const bool gathered = GatherInstallerFacts(path, trust_file, facts, failure);
+  return Print(gathered, facts, failure, out, errors, format);
 }
 
 int ReportInstaller(ByteSource& source, const std::string& path, const std::string& trust_file, std::ostream& out,
-                    std::ostream& errors) {
-  std::string error;
-  PeImage image;
-  std::vector<ResourceItem> items;
-  bool limit_passed = false;
-  if (!ReadPeImage(source, image, error) || !ReadResourceTree(image, source, items, error, limit_passed)) {
-    errors << "drelix-pack: \"" << path << "\": " << error
-           << (limit_passed ? " (a limit of --inspect; the installer was not read whole)" : "") << "\n";
-    return limit_passed ? kInspectionIncomplete : kInspectionWouldFail;
-  }
-
-  // The installer's enumeration sees each name once, with the resource its language search finds;
-  // the first language stands for it here.
-  std::vector<PayloadResource> payload;
-  PayloadHasher hasher(image, source);
-  std::string unread;
-  out << "installer: " << path << "\n";
-  for (const PayloadType<char>& record : kPayloadTypes<char>) {
-    const std::string_view type = record.name;
-    const ResourceItem* previous = nullptr;
-    for (const ResourceItem& entry : items) {
-      if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
-      std::string problem;
-      const std::optional<std::string> digest = hasher.Digest(entry.content, problem);
-      out << "resource: type=" << type << " name=" << KeyText(entry.name) << " language=" << entry.language
-          << " size=" << entry.content.size << " sha256=" << (digest ? *digest : "(not read: " + problem + ")") << "\n";
-      if (!digest && unread.empty())
-        unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + problem;
-      if (previous == nullptr || !(previous->name == entry.name)) {
-        payload.push_back(
-            {std::string(type), entry.name.name, entry.name.id, static_cast<std::uint32_t>(entry.content.size)});
-      }
-      previous = &entry;
-    }
-  }
-  const ExtractionVerdict verdict = JudgeExtraction(payload);
-  const auto named = [](const PayloadResource* resource) {
-    return resource == nullptr ? std::string("none") : resource->type + "/" + EscapedUtf8FromUtf16(resource->name);
-  };
-  const PayloadType<char>* setup_type = verdict.setup ? FindPayloadType(verdict.setup->type) : nullptr;
-  out << "archive: " << named(verdict.archive) << "\n";
-  out << "setup: " << named(verdict.setup) << "\n";
-  out << "setup form: " << (setup_type != nullptr ? SetupFormName(setup_type->setup_form) : "unknown") << "\n";
-  out << "previous version: " << PreviousVersion(image, source, items) << "\n";
-  ReportVersionBlock(image, source, items, out);
-  ReportIcon(image, source, items, out);
-  const SignatureFacts signature = ReadAuthenticodeSignature(image, source, trust_file);
-  ReportSignature(signature, trust_file, out);
-  out << "hardening: " << DescribeHardening(ReadImageHardening(image, source)) << "\n";
-  // A failed search is certain whatever the data holds: it ends the run before any data is read.
-  if (verdict.exit_code != 0) {
-    out << "extraction: would fail with exit code " << verdict.exit_code << " (Windows error " << verdict.windows_error
-        << "): " << verdict.reason << "\n";
-    return signature.Failed() ? kInspectionSignatureFailed : kInspectionWouldFail;
-  }
-  if (!unread.empty()) {
-    out << "extraction: unknown, the installer was not read whole: " << unread << "\n";
-    return signature.Failed() ? kInspectionSignatureFailed : kInspectionIncomplete;
-  }
-  out << "extraction: would succeed\n";
-  return signature.Failed() ? kInspectionSignatureFailed : kInspectionWouldSucceed;
+                    std::ostream& errors, ReportFormat format) {
+  InstallerFacts facts;
+  InspectionFailure failure;
+  const bool gathered = GatherInstallerFacts(source, path, trust_file, facts, failure);
+  return Print(gathered, facts, failure, out, errors, format);
 }

@@ -8,6 +8,7 @@
 #include "embedded_stub.h"
 #include "installer_report.h"
 #include "pack.h"
+#include "standard_output.h"
 #include "text_encoding.h"
 #include "tool_version.h"
 
@@ -15,13 +16,8 @@ namespace {
 
 constexpr int kCommandLineMistake = 2;
 
-int RunTool(const std::vector<std::string>& arguments) {
-  CommandLine command_line;
-  std::string error;
-  if (!ParseCommandLine(arguments, command_line, error)) {
-    std::cerr << "drelix-pack: " << error << "\n";
-    return kCommandLineMistake;
-  }
+// What the action prints on standard output, and its exit code.
+int RunAction(const CommandLine& command_line) {
   switch (command_line.action) {
     case CommandLine::Action::help:
       std::cout << UsageText();
@@ -30,11 +26,31 @@ int RunTool(const std::vector<std::string>& arguments) {
       std::cout << "drelix-pack " << kToolVersion << "\n";
       return 0;
     case CommandLine::Action::inspect:
-      return ReportInstaller(command_line.inspected_file, command_line.trust_file, std::cout, std::cerr);
+      return ReportInstaller(command_line.inspected_file, command_line.trust_file, std::cout, std::cerr,
+                             command_line.report_format);
     case CommandLine::Action::pack:
       break;
   }
   return Pack(command_line.pack, EmbeddedStub(), std::cerr);
+}
+
+int RunTool(const std::vector<std::string>& arguments) {
+  GuardStandardStreams();
+  CommandLine command_line;
+  std::string error;
+  if (!ParseCommandLine(arguments, command_line, error)) {
+    std::cerr << "drelix-pack: " << error << "\n";
+    return kCommandLineMistake;
+  }
+  const int exit_code = RunAction(command_line);
+  // Packing prints nothing there; a lost message on standard error cannot be reported, and the
+  // exit code stays what the action returned.
+  if (command_line.action == CommandLine::Action::pack) return exit_code;
+  if (!FinishStandardOutput(error)) {
+    std::cerr << "drelix-pack: the output could not be written to standard output: " << error << "\n";
+    return kStandardOutputNotWritten;
+  }
+  return exit_code;
 }
 
 }  // namespace

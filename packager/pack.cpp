@@ -11,6 +11,7 @@
 
 #include "byte_source.h"
 #include "cabinet_writer.h"
+#include "escaped_text.h"
 #include "host_file.h"
 #include "image_hardening.h"
 #include "image_writer.h"
@@ -33,11 +34,11 @@ std::optional<InputFile> OpenInput(
   std::string reason;
   std::optional<InputFile> input = OpenInputFile(PathFromUtf8(path), reason);
   if (!input) {
-    error = std::string(role) + " \"" + path + "\" " + reason;
+    error = std::string(role) + " " + Quoted(path) + " " + reason;
     return std::nullopt;
   }
   if (input->size == 0) {
-    error = std::string(role) + " \"" + path + "\" is empty; " + why_not_empty;
+    error = std::string(role) + " " + Quoted(path) + " is empty; " + why_not_empty;
     return std::nullopt;
   }
   return input;
@@ -47,13 +48,13 @@ std::optional<InputFile> OpenInput(
 bool ReadWhole(const InputFile& input, const char* role, const std::string& path, std::uint64_t limit, const char* what,
                std::vector<std::uint8_t>& bytes, std::string& error) {
   if (input.size > limit) {
-    error = std::string(role) + " \"" + path + "\" is " + std::to_string(input.size) + " bytes; " + what +
+    error = std::string(role) + " " + Quoted(path) + " is " + std::to_string(input.size) + " bytes; " + what +
             " is at most " + std::to_string(limit);
     return false;
   }
   bytes.resize(input.size);
   if (std::fread(bytes.data(), 1, bytes.size(), input.file.get()) != bytes.size()) {
-    error = std::string(role) + " \"" + path + "\" cannot be read";
+    error = std::string(role) + " " + Quoted(path) + " cannot be read";
     return false;
   }
   return true;
@@ -115,8 +116,7 @@ bool ReadSourceDateEpoch(std::optional<std::int64_t>& seconds, std::string& erro
   std::int64_t parsed = 0;
   const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), parsed);
   if (text.front() < '0' || text.front() > '9' || status != std::errc() || end != text.data() + text.size()) {
-    error =
-        "SOURCE_DATE_EPOCH \"" + std::string(text) + "\" must be a whole number of seconds since 1970 (digits only)";
+    error = "SOURCE_DATE_EPOCH " + Quoted(text) + " must be a whole number of seconds since 1970 (digits only)";
     return false;
   }
   seconds = parsed;
@@ -166,10 +166,10 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
 
   const std::string archive_type = UpperCase(options.archive_type.value_or(std::string(kDefaultArchiveType)));
   if (!IsPayloadType(archive_type)) {
-    return refuse("--archive-type must be " + PayloadTypeList() + ", not \"" + *options.archive_type + "\"");
+    return refuse("--archive-type must be " + PayloadTypeList() + ", not " + Quoted(*options.archive_type));
   }
   const std::optional<SetupForm> form = ParseSetupForm(options.setup_form.value_or("cabinet"));
-  if (!form) return refuse("--setup-form must be cabinet, plain or patch, not \"" + *options.setup_form + "\"");
+  if (!form) return refuse("--setup-form must be cabinet, plain or patch, not " + Quoted(*options.setup_form));
   const std::string archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
   const std::string setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
   for (const std::optional<std::string>& refusal :
@@ -230,13 +230,13 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
 
   // The output may be replaced only when it is none of the inputs, under whatever name.
   OutputTarget target;
-  if (!ExamineOutput(output, target, error)) return refuse("--output \"" + options.output + "\" " + error);
+  if (!ExamineOutput(output, target, error)) return refuse("--output " + Quoted(options.output) + " " + error);
   const auto replaces = [&](const std::optional<InputFile>& input) {
     return target.exists && input && input->identity == target.identity;
   };
   const auto same_file = [&](const char* option, const std::string& path) {
-    return refuse("--output \"" + options.output + "\" is the same file as " + option + " \"" + path +
-                  "\"; packing would replace it");
+    return refuse("--output " + Quoted(options.output) + " is the same file as " + option + " " + Quoted(path) +
+                  "; packing would replace it");
   };
   if (replaces(archive)) return same_file("--archive", options.archive);
   if (replaces(setup)) return same_file("--setup", options.setup);

@@ -2,6 +2,7 @@
 
 #include "conventions/exit_outcome.h"
 #include "conventions/setup_switches.h"
+#include "escaped_text.h"
 #include "pe_format.h"
 #include "text_encoding.h"
 
@@ -14,8 +15,6 @@ constexpr std::uint32_t kErrorTooManyNames = 68;
 constexpr std::uint32_t kErrorFilenameExcedRange = 206;
 
 char16_t FoldAscii(char16_t unit) { return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + 32) : unit; }
-
-std::string Quoted(std::u16string_view name) { return "\"" + EscapedUtf8FromUtf16(name) + "\""; }
 
 // Letters, digits and the punctuation given: what names and version texts may hold.
 bool IsPlainCharacter(char character, std::string_view punctuation) {
@@ -111,7 +110,7 @@ namespace {
 // shortest scratch folder.
 std::optional<std::string> CheckPayloadName(std::string_view option, std::string_view name, std::string_view prefix,
                                             bool written_as_file) {
-  const std::string shown = std::string(option) + " \"" + std::string(name) + "\"";
+  const std::string shown = std::string(option) + " " + Quoted(name);
   if (name.size() > kLongestPayloadName)
     return shown + " is longer than " + std::to_string(kLongestPayloadName) + " characters";
   if (written_as_file && name.size() > kLongestFileName) {
@@ -143,8 +142,8 @@ std::optional<std::string> CheckSetupName(std::string_view name, SetupForm form)
   }
   // A cabinet or a patch written as "setup.exe" would be the very file the run then creates from it.
   if (written_as_file && UpperCase(name) == UpperCase(kSetupProgramName<char>.Get())) {
-    return "a " + std::string(SetupFormName(form)) + " setup cannot be named \"" + std::string(name) +
-           "\": that is the name the installer gives the setup program it makes from it";
+    return "a " + std::string(SetupFormName(form)) + " setup cannot be named " + Quoted(name) +
+           ": that is the name the installer gives the setup program it makes from it";
   }
   return std::nullopt;
 }
@@ -168,7 +167,7 @@ std::optional<std::string> CheckPreviousVersion(std::string_view text, std::stri
   }
   for (char character : text) {
     if (!IsPlainCharacter(character, " ._+~-")) {
-      return "--previous-version \"" + std::string(text) + "\" may hold only letters, digits, spaces and . _ + ~ -";
+      return "--previous-version " + Quoted(text) + " may hold only letters, digits, spaces and . _ + ~ -";
     }
   }
   const std::size_t line = ShortestInstallCommandLine(archive_name, archive_type, text).size();
@@ -199,15 +198,15 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
       const bool is_archive = StartsWithNoCase(resource.name, kArchivePrefix<char>.Get());
       if (!is_archive && !StartsWithNoCase(resource.name, kSetupPrefix<char>.Get())) {
         return fail(kErrorInvalidData,
-                    "resource " + std::string(type) + "/" + EscapedUtf8FromUtf16(resource.name) +
+                    "resource " + std::string(type) + "/" + EscapedText(resource.name, EscapeContext::word) +
                         " is neither the archive (\"drelix...\") nor the setup program (\"setup...\")");
       }
       const PayloadResource*& kept = is_archive ? verdict.archive : verdict.setup;
       const char* role = is_archive ? "archive" : "setup resource";
       if (kept != nullptr) {
         return fail(kErrorTooManyNames, std::string("a second ") + role + ", " + std::string(type) + "/" +
-                                            EscapedUtf8FromUtf16(resource.name) + ", after " + kept->type + "/" +
-                                            EscapedUtf8FromUtf16(kept->name));
+                                            EscapedText(resource.name, EscapeContext::word) + ", after " + kept->type +
+                                            "/" + EscapedText(kept->name, EscapeContext::word));
       }
       if (resource.name.size() > kLongestPayloadName) {
         return fail(kErrorFilenameExcedRange, std::string("the ") + role + " name " + Quoted(resource.name) +

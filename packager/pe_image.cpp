@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "escaped_text.h"
 #include "little_endian.h"
 
 namespace {
@@ -111,7 +112,8 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     section.pointer_to_raw_data = ReadUint32(field + kSectionPointerToRawDataOffset);
     section.characteristics = ReadUint32(field + kSectionCharacteristicsOffset);
     if (std::uint64_t{section.pointer_to_raw_data} + section.size_of_raw_data > source.Size()) {
-      error = "truncated image: section " + section.name + " ends past the end of the file";
+      error = "truncated image: section " + EscapedText(section.name, EscapeContext::word) +
+              " ends past the end of the file";
       return false;
     }
     if (!image.sections.empty() && section.virtual_address < image.sections.back().virtual_address) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "escaped_text.h"
 #include "little_endian.h"
 #include "pe_format.h"
 #include "text_encoding.h"
@@ -115,7 +116,7 @@ struct DirectoryNode {
 
 std::string Describe(const ResourceItem& item) {
   const auto key = [](const ResourceKey& key) {
-    return key.IsName() ? EscapedUtf8FromUtf16(key.name) : "#" + std::to_string(key.id);
+    return key.IsName() ? EscapedText(key.name, EscapeContext::word) : "#" + std::to_string(key.id);
   };
   return key(item.type) + "/" + key(item.name) + " language " + std::to_string(item.language);
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "escaped_text.h"
 #include "icon_file.h"
 #include "pe_format.h"
 #include "text_encoding.h"
@@ -122,8 +123,8 @@ std::optional<std::string> CheckVendorOptions(const PackOptions& options) {
   for (const auto& [option, value] :
        {std::pair{"--product-version", &options.product_version}, std::pair{"--file-version", &options.file_version}}) {
     if (*value && !ParseVersionNumbers(**value)) {
-      return std::string(option) + " \"" + **value +
-             "\" must begin with a version number: one to four numbers from 0 to 65535 separated by dots, "
+      return std::string(option) + " " + Quoted(**value) +
+             " must begin with a version number: one to four numbers from 0 to 65535 separated by dots, "
              "such as 1.2.3.4 or 2.3.1-beta";
     }
   }
@@ -133,7 +134,7 @@ std::optional<std::string> CheckVendorOptions(const PackOptions& options) {
 bool ApplyVendorResources(const PackOptions& options, const std::vector<std::uint8_t>* icon_file,
                           const std::string& output_name, std::vector<ResourceItem>& items, std::string& error) {
   if (icon_file != nullptr && !ApplyIcon(*icon_file, items, error)) {
-    error = "--icon \"" + *options.icon + "\" " + error;
+    error = "--icon " + Quoted(*options.icon) + " " + error;
     return false;
   }
   return ApplyVersionBlock(options, output_name, items, error);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "escaped_text.h"
 #include "little_endian.h"
 #include "text_encoding.h"
 
@@ -300,7 +301,7 @@ std::string VersionNumbersText(const std::array<std::uint16_t, 4>& numbers) {
 }
 
 std::optional<std::string> CheckVersionText(std::string_view option, std::string_view text) {
-  const std::string shown = std::string(option) + " \"" + std::string(text) + "\"";
+  const std::string shown = std::string(option) + " " + Quoted(text);
   const std::u16string units = Utf16FromUtf8(text);
   // Malformed UTF-8 here; on Windows also an argument with an unpaired surrogate, which reaches the
   // tool as the surrogate's own three bytes (see main.cpp).

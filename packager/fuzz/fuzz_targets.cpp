@@ -12,12 +12,14 @@
 
 #include "authenticode_signature.h"
 #include "byte_source.h"
+#include "escaped_text.h"
 #include "icon_file.h"
 #include "installer_report.h"
 #include "little_endian.h"
 #include "pack.h"
 #include "pe_format.h"
 #include "pe_image.h"
+#include "text_encoding.h"
 #include "version_block.h"
 
 namespace {
@@ -46,7 +48,105 @@ class PackingFolder {
   std::filesystem::path path_;
 };
 
+unsigned HexValue(std::string_view text, std::size_t at, std::size_t digits) {
+  if (at + digits > text.size()) std::abort();
+  unsigned value = 0;
+  for (std::size_t index = at; index < at + digits; ++index) {
+    const char digit = text[index];
+    if (!((digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F'))) std::abort();
+    value = value * 16 + static_cast<unsigned>(digit >= 'A' ? digit - 'A' + 10 : digit - '0');
+  }
+  return value;
+}
+
+bool IsSurrogate(char32_t unit) { return unit >= 0xD800 && unit < 0xE000; }
+
+// Decodes what EscapedText wrote, checking that nothing invisible was left raw, into UTF-16 units
+// (`units`) or bytes (`bytes`), whichever the input was.
+void Unescape(std::string_view text, EscapeContext context, bool from_bytes, std::u16string& units,
+              std::string& bytes) {
+  const bool json = context == EscapeContext::json;
+  std::u16string escaped_units;  // a run of \u escapes, combined once it ends
+  const auto end_run = [&] {
+    for (std::size_t index = 0; index < escaped_units.size(); ++index) {
+      const char32_t unit = escaped_units[index];
+      const bool pair = unit >= 0xD800 && unit < 0xDC00 && index + 1 < escaped_units.size() &&
+                        escaped_units[index + 1] >= 0xDC00 && escaped_units[index + 1] < 0xE000;
+      if (!from_bytes) {
+        units += static_cast<char16_t>(unit);
+      } else if (pair) {
+        AppendUtf8(bytes, 0x10000 + ((unit - 0xD800) << 10) + (escaped_units[index + 1] - 0xDC00));
+        ++index;
+      } else if (json && unit >= 0xDC80 && unit < 0xDD00) {
+        bytes += static_cast<char>(unit - 0xDC00);  // a byte that is not UTF-8
+      } else if (IsSurrogate(unit)) {
+        std::abort();  // UTF-8 holds no surrogates
+      } else {
+        AppendUtf8(bytes, unit);
+      }
+    }
+    escaped_units.clear();
+  };
+  std::size_t index = 0;
+  while (index < text.size()) {
+    if (text[index] == '\\') {
+      if (index + 1 >= text.size()) std::abort();
+      const char kind = text[index + 1];
+      if (kind == 'u') {
+        escaped_units += static_cast<char16_t>(HexValue(text, index + 2, 4));
+        index += 6;
+        continue;
+      }
+      end_run();
+      if (kind == 'x' && !json && from_bytes) {
+        bytes += static_cast<char>(HexValue(text, index + 2, 2));
+        index += 4;
+      } else if (json && (kind == '"' || kind == '\\')) {
+        if (from_bytes) {
+          bytes += kind;
+        } else {
+          units += static_cast<char16_t>(kind);
+        }
+        index += 2;
+      } else {
+        std::abort();
+      }
+      continue;
+    }
+    end_run();
+    std::size_t length = 0;
+    const std::optional<char32_t> code_point = DecodeUtf8(text.substr(index), length);
+    if (!code_point || !IsVisibleCodePoint(*code_point) || *code_point == U'"') std::abort();
+    if (context == EscapeContext::word && (*code_point == U' ' || *code_point == U'=')) std::abort();
+    if (from_bytes) {
+      bytes.append(text.substr(index, length));
+    } else {
+      units += Utf16FromUtf8(text.substr(index, length));
+    }
+    index += length;
+  }
+  end_run();
+}
+
 }  // namespace
+
+void EscapeBytes(std::span<const std::uint8_t> bytes) {
+  const std::string text(bytes.begin(), bytes.end());
+  std::u16string utf16;
+  for (std::size_t index = 0; index + 1 < bytes.size(); index += 2) {
+    utf16 += static_cast<char16_t>(bytes[index] | bytes[index + 1] << 8);
+  }
+  for (const EscapeContext context : {EscapeContext::word, EscapeContext::quoted, EscapeContext::json}) {
+    std::u16string no_units;
+    std::string decoded_bytes;
+    Unescape(EscapedText(text, context), context, true, no_units, decoded_bytes);
+    if (decoded_bytes != text || !no_units.empty()) std::abort();
+    std::u16string decoded_units;
+    std::string no_bytes;
+    Unescape(EscapedText(utf16, context), context, false, decoded_units, no_bytes);
+    if (decoded_units != utf16 || !no_bytes.empty()) std::abort();
+  }
+}
 
 int InspectBytes(std::span<const std::uint8_t> bytes) {
   MemoryByteSource source(bytes);

@@ -1,8 +1,8 @@
 // The ways bytes from outside enter drelix-pack, as the fuzzers drive them and the regression test
 // replays every input the fuzzers ever found: an installer given to --inspect, an installer without
-// payload given to --stub, the version block either carries, an .ico file given to --icon, and an
-// installer's certificate table. None may crash, read or write out of bounds, or take memory or time
-// out of proportion to its input.
+// payload given to --stub, the version block either carries, an .ico file given to --icon, an
+// installer's certificate table, and the text every report and message escapes. None may crash,
+// read or write out of bounds, or take memory or time out of proportion to its input.
 #pragma once
 
 #include <cstdint>
@@ -22,3 +22,7 @@ int ReadIconFileBytes(std::span<const std::uint8_t> bytes);
 // Checking the signature of a small image whose certificate table holds `bytes`: 0 unsigned or
 // valid, 1 failed.
 int CheckSignatureTable(std::span<const std::uint8_t> bytes);
+// Escaping `bytes` as UTF-8 and, two bytes a unit, as UTF-16, in every context: the result must hold
+// only visible characters and escapes (no raw control, quote, or, in a word, space or '='), and
+// decode back to the input unit for unit, or the process aborts.
+void EscapeBytes(std::span<const std::uint8_t> bytes);

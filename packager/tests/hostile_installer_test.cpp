@@ -13,6 +13,8 @@
 #include "fuzz_targets.h"
 #include "installer_report.h"
 #include "little_endian.h"
+#include "pe_format.h"
+#include "version_block.h"
 
 namespace {
 
@@ -51,6 +53,12 @@ class ResourceSection {
   std::uint32_t Content(std::uint32_t size, std::uint8_t fill) {
     const std::uint32_t offset = Reserve(size);
     std::fill_n(bytes_.begin() + offset, size, fill);
+    return kSectionRva + offset;
+  }
+  // `content` as a resource's bytes; returns their RVA.
+  std::uint32_t Content(const Bytes& content) {
+    const std::uint32_t offset = Reserve(content.size());
+    std::copy(content.begin(), content.end(), bytes_.begin() + offset);
     return kSectionRva + offset;
   }
   const Bytes& bytes() const { return bytes_; }
@@ -118,12 +126,13 @@ struct Inspection {
   std::string errors;
 };
 
-Inspection Inspect(const Bytes& image) {
+Inspection Inspect(const Bytes& image, const std::string& path = "hostile.exe",
+                   ReportFormat format = ReportFormat::text) {
   MemoryByteSource source(image);
   std::ostringstream out;
   std::ostringstream errors;
   Inspection result;
-  result.code = ReportInstaller(source, "hostile.exe", "", out, errors);
+  result.code = ReportInstaller(source, path, "", out, errors, format);
   result.out = out.str();
   result.errors = errors.str();
   return result;
@@ -190,6 +199,73 @@ TEST(HostileInstallerTest, NamesArePrintedEscaped) {
   EXPECT_NE(inspection.out.find("name=SETUP\\u202E.EXE "), std::string::npos) << inspection.out;
   EXPECT_EQ(inspection.out.find('\x1b'), std::string::npos);
   EXPECT_EQ(inspection.out.find("\nextraction: would succeed"), std::string::npos) << inspection.out;
+}
+
+// A payload and a version block whose keys and texts try to forge fields and lines, or to hide or
+// reorder what is shown; each is escaped in the text report and in the JSON one, as is the path.
+TEST(HostileInstallerTest, VersionTextsKeysAndThePathAreEscaped) {
+  VersionBlock block;
+  block.string_tables = {{u"040904B0",
+                          {{u"CompanyName=\"Microsoft Corporation\"", u"x"},
+                           {u"ProductName", u"Acme\" CompanyName=\"Microsoft"},
+                           {u"File Description", u"a\u061Cb\u3164c\U000E0041d\u202Ee\x1b[31mf\ng"}}}};
+  Bytes version;
+  std::string error;
+  ASSERT_TRUE(VersionBlockBytes(block, version, error)) << error;
+  ResourceSection both;
+  const std::uint32_t root = both.Table(2);
+  const std::uint32_t payload_type = both.Table(2);
+  const std::uint32_t version_names = both.Table(1);
+  const std::uint32_t version_languages = both.Table(1);
+  both.Entry(root, 0, both.Name(u"B7"), kHighBit | payload_type);
+  both.Entry(root, 1, kVersionResourceType, kHighBit | version_names);
+  both.Entry(version_names, 0, 1, kHighBit | version_languages);
+  both.Entry(version_languages, 0, 1033, both.Data(both.Content(version), static_cast<std::uint32_t>(version.size())));
+  for (std::uint16_t index = 0; index < 2; ++index) {
+    const std::uint32_t languages = both.Table(1);
+    both.Entry(payload_type, index, both.Name(index == 0 ? u"DRELIX.PACKED.7Z" : u"SETUP \"x\"=1"),
+               kHighBit | languages);
+    both.Entry(languages, 0, 1033, both.Data(both.Content(10, 'p'), 10));
+  }
+  const std::string path = "evil\nextraction: would succeed\n\x1b]0;x\a.exe";
+
+  const Inspection text = Inspect(ImageWith(both), path);
+  for (const char* expected : {
+           "installer: evil\\u000Aextraction: would succeed\\u000A\\u001B]0;x\\u0007.exe\n",
+           " name=SETUP\\u0020\\u0022x\\u0022\\u003D1 language=1033 ",
+           "version text: CompanyName\\u003D\\u0022Microsoft\\u0020Corporation\\u0022=\"x\"\n",
+           "version text: ProductName=\"Acme\\u0022 CompanyName=\\u0022Microsoft\"\n",
+           "version text: File\\u0020Description=\"a\\u061Cb\\u3164c\\uDB40\\uDC41d\\u202Ee\\u001B[31mf\\u000Ag\"\n",
+       }) {
+    EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+  }
+  EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\x1b'), 0);
+  // One verdict line, the report's own last one.
+  EXPECT_EQ(text.out.find("\nextraction: "), text.out.rfind("\nextraction: ")) << text.out;
+
+  const Inspection json = Inspect(ImageWith(both), path, ReportFormat::json);
+  for (const char* expected : {
+           "\"installer\": \"evil\\u000Aextraction: would succeed\\u000A\\u001B]0;x\\u0007.exe\"",
+           "\"name\": \"SETUP \\\"x\\\"=1\"",
+           "\"key\": \"CompanyName=\\\"Microsoft Corporation\\\"\"",
+           "\"value\": \"a\\u061Cb\\u3164c\\uDB40\\uDC41d\\u202Ee\\u001B[31mf\\u000Ag\"",
+       }) {
+    EXPECT_NE(json.out.find(expected), std::string::npos) << expected << "\n" << json.out;
+  }
+  EXPECT_EQ(text.code, json.code);
+}
+
+// A section name from the file reaches a message on standard error escaped, like every other text.
+TEST(HostileInstallerTest, SectionNameInAMessageIsEscaped) {
+  Bytes image = ImageWith(Payload(u"DRELIX.PACKED.7Z", u"SETUP.PATCH", 10, 10));
+  std::uint8_t* header = &image[0x58 + 240];
+  std::copy_n("\x1b[2J\n", 5, header);
+  WriteUint32(header + 16, 0x100000);  // its data ends past the end of the file
+  const Inspection inspection = Inspect(image);
+  EXPECT_EQ(inspection.code, kInspectionWouldFail);
+  EXPECT_TRUE(inspection.out.empty());
+  EXPECT_NE(inspection.errors.find("section \\u001B[2J\\u000A ends past the end"), std::string::npos)
+      << inspection.errors;
 }
 
 // A declared size of almost 4 GiB for RCDATA 1 in a tiny file costs nothing.
@@ -301,6 +377,7 @@ TEST(FuzzRegressionTest, EveryKeptInputIsHandled) {
     EXPECT_LE(ReadVersionBlockBytes(bytes), 1) << entry.path();
     EXPECT_LE(ReadIconFileBytes(bytes), 1) << entry.path();
     EXPECT_LE(CheckSignatureTable(bytes), 1) << entry.path();
+    EscapeBytes(bytes);
     ++replayed;
   }
   EXPECT_GT(replayed, 0u);
