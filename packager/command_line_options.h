@@ -28,10 +28,11 @@ struct PackOptions {
 };
 
 struct CommandLine {
-  enum class Action { pack, inspect, help, version };
+  enum class Action { pack, inspect, extract, help, version };
   Action action = Action::pack;
   PackOptions pack;
-  std::string inspected_file;
+  std::string inspected_file;  // --inspect's or --extract's installer
+  std::string extraction_directory;
 };
 
 // `arguments` excludes the program name. False with a one-line reason for unknown options, a

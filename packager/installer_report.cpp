@@ -10,6 +10,7 @@
 #include "host_file.h"
 #include "icon_file.h"
 #include "image_hardening.h"
+#include "payload_extraction.h"
 #include "payload_rules.h"
 #include "pe_format.h"
 #include "pe_image.h"
@@ -199,6 +200,18 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   out << "archive: " << named(verdict.archive) << "\n";
   out << "setup: " << named(verdict.setup) << "\n";
   out << "setup form: " << (form ? SetupFormName(*form) : "unknown") << "\n";
+  const PayloadFacts facts = ReadPayloadFacts(image, source, items, verdict, kLargestCabinetExpansion);
+  if (facts.expansion && facts.expansion->result == CabinetExpansion::Result::kExpanded) {
+    out << "setup program: setup.exe expanded from the cabinet: size=" << facts.setup_program_size
+        << " sha256=" << facts.setup_program_sha256 << "\n";
+  }
+  out << "setup machine: "
+      << (facts.form == SetupForm::kPatch   ? "not applicable (a patch)"
+          : !facts.setup_program            ? "unknown"
+          : facts.setup_program->is_program ? MachineText(facts.setup_program->machine)
+                                            : "none, not a PE image: " + facts.setup_program->problem)
+      << "\n";
+  if (facts.archive_not_7z) out << "warning: " << Not7zWarning() << "\n";
   out << "previous version: " << PreviousVersion(image, source, items) << "\n";
   ReportVersionBlock(image, source, items, out);
   ReportIcon(image, source, items, out);
@@ -208,6 +221,10 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
                                  : std::string("none"))
       << "\n";
   out << "hardening: " << DescribeHardening(ReadImageHardening(image, source)) << "\n";
+  if (const std::optional<std::string> refusal = ImageTooLargeToStart(source.Size(), "the installer is")) {
+    out << "extraction: would fail: " << *refusal << "\n";
+    return kInspectionWouldFail;
+  }
   // A failed search is certain whatever the data holds: it ends the run before any data is read.
   if (verdict.exit_code != 0) {
     out << "extraction: would fail with exit code " << verdict.exit_code << " (Windows error " << verdict.windows_error
@@ -218,6 +235,15 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
     out << "extraction: unknown, the installer was not read whole: " << unread << "\n";
     return kInspectionIncomplete;
   }
-  out << "extraction: would succeed\n";
-  return kInspectionWouldSucceed;
+  const RunVerdict& run = facts.verdict;
+  if (run.outcome == RunVerdict::Outcome::kUnknown) {
+    out << "extraction: unknown: " << run.reason << "\n";
+    return kInspectionIncomplete;
+  }
+  const std::string failure = "would fail with exit code " + std::to_string(run.exit_code) + " (Windows error " +
+                              std::to_string(run.windows_error) + "): " + run.reason + "\n";
+  out << "extraction: "
+      << (run.outcome == RunVerdict::Outcome::kWouldSucceed || run.setup_run ? "would succeed\n" : failure);
+  if (run.setup_run) out << "setup run: " << failure;
+  return run.outcome == RunVerdict::Outcome::kWouldSucceed ? kInspectionWouldSucceed : kInspectionWouldFail;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "byte_source.h"
+#include "cabinet_reader.h"
 #include "installer_report.h"
 #include "pack.h"
 #include "version_block.h"
@@ -69,4 +70,17 @@ int ReadVersionBlockBytes(std::span<const std::uint8_t> bytes) {
   VersionBlock again;
   if (!ReadVersionBlock(written, again, error) || !(again == block)) std::abort();
   return 1;
+}
+
+int ExpandCabinetBytes(std::span<const std::uint8_t> bytes) {
+  constexpr std::uint64_t kLargestFuzzedExpansion = 16 << 20;
+  MemoryByteSource source(bytes);
+  std::uint64_t handed_on = 0;
+  const CabinetExpansion expansion = ExpandFirstCabinetFile(source, 0, bytes.size(), kLargestFuzzedExpansion,
+                                                            [&](std::span<const std::uint8_t> piece) {
+                                                              handed_on += piece.size();
+                                                              return true;
+                                                            });
+  if (expansion.result == CabinetExpansion::Result::kExpanded && handed_on != expansion.file_size) std::abort();
+  return static_cast<int>(expansion.result);
 }
