@@ -13,6 +13,7 @@
 #include "cabinet_reader.h"
 #include "installer_report.h"
 #include "pack.h"
+#include "tests/smallest_program.h"
 #include "version_block.h"
 
 namespace {
@@ -26,7 +27,9 @@ class PackingFolder {
     std::filesystem::remove_all(path_, ignored);
     std::filesystem::create_directories(path_);
     std::ofstream(path_ / "archive.7z") << "archive";
-    std::ofstream(path_ / "setup.exe") << "setup";
+    const std::vector<std::uint8_t> setup = SmallestProgramImage();
+    std::ofstream(path_ / "setup.exe", std::ios::binary)
+        .write(reinterpret_cast<const char*>(setup.data()), static_cast<std::streamsize>(setup.size()));
   }
   ~PackingFolder() {
     std::error_code ignored;

@@ -4,6 +4,7 @@
 // that lacks some of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "little_endian.h"
 #include "pack.h"
 #include "pe_image.h"
+#include "setup_program_check.h"
 #include "stub_packing_test.h"
 
 namespace {
@@ -28,7 +30,9 @@ ImageHardening HardeningOf(const Bytes& bytes) {
 class ImageHardeningTest : public StubPackingTest {
  protected:
   int PackWith(const Bytes& stub, std::string& messages, Bytes& output) {
-    return StubPackingTest::PackWith(stub, Bytes(5000, 'a'), messages, output);
+    Bytes archive(5000, 'a');
+    std::copy(std::begin(k7zSignature), std::end(k7zSignature), archive.begin());
+    return StubPackingTest::PackWith(stub, archive, messages, output);
   }
 };
 

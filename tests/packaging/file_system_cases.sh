@@ -7,6 +7,7 @@
 # nothing but the expected files may be left. Cases that need Unix files (links, FIFOs, devices,
 # modes, signals) run for the Linux tool only; the Windows tool is killed instead.
 set -u
+. "$(cd "$(dirname "$0")" && pwd)/test_inputs.sh"
 host=$1 stub=$2
 shift 2
 tool=("$@")
@@ -23,8 +24,8 @@ fail() {
 start() {
   case_name=$1 failures_before=$failures
   cd "$root" && rm -rf "$root/case" && mkdir "$root/case" && cd "$root/case" || exit 1
-  printf 'archive %s\n' "$case_name" >a.7z
-  printf 'setup %s\n' "$case_name" >setup.exe
+  write_7z a.7z "archive $case_name"
+  write_program setup.exe "setup $case_name"
   printf 'victim\n' >victim
   sums=$(sha256sum a.7z setup.exe victim)
 }
