@@ -1,30 +1,33 @@
 #!/usr/bin/env bash
-# Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub and the version block
-# reader, with libFuzzer (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer), SECONDS in all
-# (default 60, a third for each), starting from the installers the build makes and every input kept in
+# Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub, the version block reader
+# and the cabinet reader, with libFuzzer (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer),
+# SECONDS in all (default 60, a quarter for each), starting from the installers and cabinets the
+# build makes and every input kept in
 # packager/fuzz/regressions. An input
 # that crashes, leaks or times out is copied there, to be replayed by the unit tests from then on,
 # and the run fails.
 #   bash scripts/fuzz.sh [SECONDS]
 set -eu
 cd "$(dirname "$0")/.."
-seconds=$(((${1:-60} + 2) / 3))
+seconds=$(((${1:-60} + 3) / 4))
 build=${BUILD_DIR:-build}
 fuzz_build=$build/packager-fuzz
 stub=$build/bin/installer_stub.exe
 [ -f "$stub" ] || { echo "fuzz.sh: build first ($stub is missing)"; exit 1; }
 cmake -S packager -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-19 \
   -DDRELIX_PACK_STUB="$PWD/$stub" -DDRELIX_PACK_FUZZERS=ON >/dev/null
-cmake --build "$fuzz_build" --target drelix_pack_inspect_fuzzer drelix_pack_stub_fuzzer drelix_pack_version_block_fuzzer >"$fuzz_build/build.log" ||
+cmake --build "$fuzz_build" --target drelix_pack_inspect_fuzzer drelix_pack_stub_fuzzer drelix_pack_version_block_fuzzer \
+  drelix_pack_cabinet_fuzzer >"$fuzz_build/build.log" ||
   { cat "$fuzz_build/build.log"; exit 1; }
 
 status=0
-for target in inspect stub version_block; do
+for target in inspect stub version_block cabinet; do
   corpus=$fuzz_build/corpus/$target
   artifacts=$fuzz_build/artifacts/$target
   mkdir -p "$corpus" "$artifacts"
   # Seeds: the stub, the installers of the build, and every kept input of either target.
   find "$stub" "$build"/bin -maxdepth 1 -name '*installer*.exe' -size -1M -exec cp {} "$corpus"/ \;
+  find "$build"/bin/payload_fixtures -name '*.cab' -exec cp {} "$corpus"/ \; 2>/dev/null || true
   cp packager/fuzz/regressions/*/* "$corpus"/
   echo "fuzzing $target for $seconds s"
   "$fuzz_build/drelix_pack_${target}_fuzzer" "$corpus" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
@@ -32,6 +35,7 @@ for target in inspect stub version_block; do
   grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb)|cov:' "$fuzz_build/$target.log" | tail -4
   for found in "$artifacts"/*; do
     [ -f "$found" ] || continue
+    mkdir -p "packager/fuzz/regressions/$target"
     cp "$found" "packager/fuzz/regressions/$target/$(basename "$found")"
     echo "kept $(basename "$found") in packager/fuzz/regressions/$target"
     status=1

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "byte_source.h"
+#include "cabinet_reader.h"
 #include "fuzz_targets.h"
 #include "installer_report.h"
 #include "little_endian.h"
@@ -253,6 +254,7 @@ TEST(FuzzRegressionTest, EveryKeptInputIsHandled) {
         << entry.path();
     EXPECT_LE(PackWithStub(bytes), 1) << entry.path();
     EXPECT_LE(ReadVersionBlockBytes(bytes), 1) << entry.path();
+    EXPECT_LE(ExpandCabinetBytes(bytes), static_cast<int>(CabinetExpansion::Result::kOutputFailed)) << entry.path();
     ++replayed;
   }
   EXPECT_GT(replayed, 0u);
