@@ -274,8 +274,10 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
   // A cabinet is smaller than its setup program by less than the program's size: without it, the
   // image is already too large when the rest is.
-  if (const std::optional<std::string> refusal = ImageTooLargeToStart(
-          plan.file_size - (*form == SetupForm::kCabinet ? setup->size : 0), "the installer would be at least")) {
+  const bool compressed = *form == SetupForm::kCabinet;
+  if (const std::optional<std::string> refusal =
+          ImageTooLargeToStart(plan.file_size - (compressed ? setup->size : 0),
+                               compressed ? "the installer would be at least" : "the installer would be")) {
     return refuse(*refusal);
   }
 

@@ -275,7 +275,7 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
     return code;
   };
   const auto would_fail = [&](const std::string& verdict) {
-    return stop(kExtractionRefused, Shown(installer) + " would fail " + verdict + "; nothing written");
+    return stop(kExtractionRefused, Shown(installer) + " would fail" + verdict + "; nothing written");
   };
   std::string error;
   const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(installer), error);
@@ -292,13 +292,13 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
   const std::vector<PayloadResource> payload = PayloadSearchOrder(items);
   const ExtractionVerdict search = JudgeExtraction(payload);
   if (search.exit_code != 0) {
-    return would_fail("with exit code " + std::to_string(search.exit_code) + " (Windows error " +
+    return would_fail(" with exit code " + std::to_string(search.exit_code) + " (Windows error " +
                       std::to_string(search.windows_error) + "): " + search.reason);
   }
   const PayloadFacts facts = ReadPayloadFacts(image, source, items, search, kLargestCabinetExpansion);
   // A setup program Windows does not start is still written by the installer.
   if (facts.verdict.outcome == RunVerdict::Outcome::kWouldFail && !facts.verdict.setup_run) {
-    return would_fail("with exit code " + std::to_string(facts.verdict.exit_code) + " (Windows error " +
+    return would_fail(" with exit code " + std::to_string(facts.verdict.exit_code) + " (Windows error " +
                       std::to_string(facts.verdict.windows_error) + "): " + facts.verdict.reason);
   }
   if (facts.verdict.outcome == RunVerdict::Outcome::kUnknown) {
