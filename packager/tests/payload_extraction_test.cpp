@@ -9,6 +9,7 @@
 
 #include "cabinet_reader.h"
 #include "cabinet_writer.h"
+#include "image_writer.h"
 #include "installer_report.h"
 #include "payload_extraction.h"
 #include "setup_program_check.h"
@@ -204,6 +205,27 @@ TEST_F(ExtractionTest, NeedsANewDirectoryAndLeavesAnExistingOneAlone) {
   EXPECT_NE(errors.str().find("already exists"), std::string::npos) << errors.str();
   EXPECT_EQ(Listing(directory_ / "out"), std::vector<std::filesystem::path>{"setup.exe"});
   EXPECT_EQ(ReadBytes(directory_ / "out" / "setup.exe"), (Bytes{'k', 'e', 'p', 't'}));
+}
+
+// An installer Windows does not start, made sparse by extending a real one to 2 GiB: both verdicts
+// say so and nothing is written; one byte less is judged on its payload.
+TEST_F(ExtractionTest, InstallerOf2GibWouldNotStart) {
+  WriteBytes(directory_ / "edited.exe", Packed(SmallestProgramImage(), "plain", "DRELIX.PACKED.7Z", "SETUP.EXE"));
+  for (const std::uint64_t size : {kLargestWindowsImageSize, kLargestWindowsImageSize - 1}) {
+    std::filesystem::resize_file(directory_ / "edited.exe", size);
+    std::ostringstream report;
+    std::ostringstream errors;
+    const int inspected = ReportInstaller((directory_ / "edited.exe").string(), report, errors);
+    const int extracted = ExtractInstaller((directory_ / "edited.exe").string(), (directory_ / "out").string(), errors);
+    const bool too_large = size == kLargestWindowsImageSize;
+    EXPECT_EQ(inspected, too_large ? kInspectionWouldFail : kInspectionWouldSucceed) << report.str();
+    EXPECT_EQ(extracted, too_large ? kExtractionRefused : kExtractionWritten) << errors.str();
+    EXPECT_EQ(report.str().find("extraction: would fail: the installer is 2147483648 bytes; Windows does not start a "
+                                "64-bit image of 2 GiB (2147483648 bytes) or more\n") != std::string::npos,
+              too_large)
+        << report.str();
+    EXPECT_EQ(std::filesystem::exists(directory_ / "out"), !too_large);
+  }
 }
 
 // The cabinet form's report names the setup.exe the installer writes: its size and hash are the

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 write_7z archive.7z
 write_program setup.exe
-printf 'This text file stands where a setup program should be.\n' >not_a_program.txt
+printf 'This text file stands where a setup program should be; it is no program at all.\n' >not_a_program.txt
 : >empty.bin
 printf 'not an icon\n' >not_icon.ico
 printf '\000\000\001\000\000\000' >no_images.ico
