@@ -68,8 +68,8 @@ SetupProgramCheck CheckSetupProgram(std::span<const std::uint8_t> prefix, std::u
 }
 
 std::string MachineText(std::uint16_t machine) {
-  const auto known = std::find_if(std::begin(kMachineNames), std::end(kMachineNames),
-                                  [&](const MachineName& entry) { return entry.machine == machine; });
+  const auto* const known = std::find_if(std::begin(kMachineNames), std::end(kMachineNames),
+                                         [&](const MachineName& entry) { return entry.machine == machine; });
   return std::string(known == std::end(kMachineNames) ? "unknown" : known->name) + " (0x" + FourHexDigits(machine) +
          ")";
 }

@@ -9,7 +9,7 @@
 
 // The bytes of a setup program the check reads: real images keep their headers within the first
 // kilobyte.
-inline constexpr std::size_t kProgramHeaderWindow = 64 * 1024;
+inline constexpr std::size_t kProgramHeaderWindow = std::size_t{64} * 1024;
 
 struct SetupProgramCheck {
   bool is_program = false;    // a PE image: what CreateProcessW starts
