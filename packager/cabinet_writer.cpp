@@ -12,23 +12,11 @@
 #include <optional>
 #include <vector>
 
+#include "cabinet_format.h"
 #include "host_file.h"
 #include "little_endian.h"
 
 namespace {
-
-// Sizes and values from the MS-CAB and MSZIP formats.
-constexpr std::size_t kCabinetHeaderSize = 36;
-constexpr std::size_t kCabinetSizeFieldOffset = 8;
-constexpr std::size_t kFolderEntrySize = 8;
-constexpr std::size_t kFileEntrySize = 16;  // without the name that follows it
-constexpr std::size_t kDataBlockHeaderSize = 8;
-constexpr std::size_t kMaximumNameSize = 255;  // without the terminating NUL
-constexpr std::uint16_t kMaximumDataBlockCount = 0xFFFF;
-constexpr std::size_t kBlockCapacity = 32768;  // uncompressed bytes per MSZIP block
-constexpr std::uint16_t kCompressionTypeMszip = 1;
-constexpr std::uint16_t kArchiveAttribute = 0x20;
-constexpr std::uint8_t kMszipSignature[] = {'C', 'K'};
 
 // A stored (uncompressed) deflate block: one byte with BFINAL set and BTYPE 00, then LEN and NLEN.
 // MSZIP allows 12 bytes over 32 KiB, so a block that deflate cannot shrink is written stored.
@@ -42,21 +30,6 @@ constexpr std::uint64_t kMaximumInputSize = std::uint64_t{kMaximumDataBlockCount
 static_assert(kCabinetHeaderSize + kFolderEntrySize + kFileEntrySize + kMaximumNameSize + 1 +
                   kMaximumDataBlockCount * (kDataBlockHeaderSize + kMaximumBlockDataSize) <=
               0xFFFFFFFFu);
-
-// The MS-CAB checksum: little-endian 32-bit words XORed together. The one to three bytes left
-// over are folded in with the first of them most significant, as the format defines.
-std::uint32_t CabinetChecksum(const std::uint8_t* bytes, std::size_t size, std::uint32_t seed) noexcept {
-  std::uint32_t checksum = seed;
-  const std::size_t whole_words_size = size - size % 4;
-  for (std::size_t i = 0; i < whole_words_size; i += 4) {
-    checksum ^= ReadUint32(bytes + i);
-  }
-  std::uint32_t tail = 0;
-  for (std::size_t i = whole_words_size; i < size; ++i) {
-    tail = (tail << 8) | bytes[i];
-  }
-  return checksum ^ tail;
-}
 
 // A raw deflate stream (no zlib header) reset before every block. The best compression level:
 // a cabinet is written once and downloaded with every installer.
@@ -133,14 +106,14 @@ std::vector<std::uint8_t> DescribeCabinet(std::string_view name, std::uint32_t f
                                           std::uint16_t dos_time) {
   const std::size_t file_entry_offset = kCabinetHeaderSize + kFolderEntrySize;
   const std::size_t first_data_block_offset = file_entry_offset + kFileEntrySize + name.size() + 1;
-  std::vector<std::uint8_t> bytes = {'M', 'S', 'C', 'F'};
+  std::vector<std::uint8_t> bytes(std::begin(kCabinetSignature), std::end(kCabinetSignature));
   AppendUint32(bytes, 0);  // reserved1
   AppendUint32(bytes, 0);  // cbCabinet
   AppendUint32(bytes, 0);  // reserved2
   AppendUint32(bytes, static_cast<std::uint32_t>(file_entry_offset));
   AppendUint32(bytes, 0);  // reserved3
-  bytes.push_back(3);      // versionMinor
-  bytes.push_back(1);      // versionMajor
+  bytes.push_back(kCabinetVersionMinor);
+  bytes.push_back(kCabinetVersionMajor);
   AppendUint16(bytes, 1);  // cFolders
   AppendUint16(bytes, 1);  // cFiles
   AppendUint16(bytes, 0);  // flags: no previous or next cabinet, no reserved fields
@@ -215,11 +188,12 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
       error = "zlib failed to compress a block";
       return false;
     }
-    WriteUint16(data_block.data() + 4, static_cast<std::uint16_t>(block_data_size));  // cbData
-    WriteUint16(data_block.data() + 6, static_cast<std::uint16_t>(piece_size));       // cbUncomp
+    WriteUint16(data_block.data() + kDataBlockSizesOffset, static_cast<std::uint16_t>(block_data_size));  // cbData
+    WriteUint16(data_block.data() + kDataBlockSizesOffset + 2, static_cast<std::uint16_t>(piece_size));   // cbUncomp
     // csum covers the compressed data first, then cbData and cbUncomp.
-    const std::uint32_t checksum = CabinetChecksum(
-        data_block.data() + 4, 4, CabinetChecksum(data_block.data() + kDataBlockHeaderSize, block_data_size, 0));
+    const std::uint32_t checksum =
+        CabinetChecksum(data_block.data() + kDataBlockSizesOffset, 4,
+                        CabinetChecksum(data_block.data() + kDataBlockHeaderSize, block_data_size, 0));
     WriteUint32(data_block.data(), checksum);
 
     const std::size_t record_size = kDataBlockHeaderSize + block_data_size;

@@ -38,6 +38,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   PackOptions& pack = command_line.pack;
   std::string inspected;
   std::optional<std::string> format;
+  std::string extracted;
+  std::string into;
   const OptionTarget targets[] = {
       {"archive", &pack.archive, nullptr},
       {"setup", &pack.setup, nullptr},
@@ -59,6 +61,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"inspect", &inspected, nullptr},
       {"trust", &command_line.trust_file, nullptr},
       {"format", nullptr, &format},
+      {"extract", &extracted, nullptr},
+      {"into", &into, nullptr},
   };
   bool help = false;
   bool version = false;
@@ -98,7 +102,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
     }
     if (!Store(*target, std::move(value), error)) return false;
     any_pack_option =
-        any_pack_option || (target->name != "inspect" && target->name != "trust" && target->name != "format");
+        any_pack_option || (target->name != "inspect" && target->name != "trust" && target->name != "format" &&
+                            target->name != "extract" && target->name != "into");
   }
 
   if (help || version) {
@@ -112,6 +117,20 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   if (format && inspected.empty()) {
     error = "--format goes with --inspect only";
     return false;
+  }
+  if (!extracted.empty() || !into.empty()) {
+    if (extracted.empty() || into.empty()) {
+      error = "--extract FILE and --into DIRECTORY go together";
+      return false;
+    }
+    if (any_pack_option || !inspected.empty()) {
+      error = "--extract takes no other options but --into";
+      return false;
+    }
+    command_line.action = CommandLine::Action::extract;
+    command_line.inspected_file = std::move(extracted);
+    command_line.extraction_directory = std::move(into);
+    return true;
   }
   if (!inspected.empty()) {
     const std::optional<ReportFormat> report_format = ParseReportFormat(format.value_or("text"));
@@ -143,9 +162,10 @@ std::string UsageText() {
   return R"(Usage:
   drelix-pack --archive FILE --setup FILE --output FILE [options]
   drelix-pack --inspect FILE [--trust FILE.pem] [--format text|json]
+  drelix-pack --extract FILE --into DIRECTORY
 
-Packs a product archive and its setup program into a copy of the Drelix installer, or tells what an
-installer carries and whether it would unpack.
+Packs a product archive and its setup program into a copy of the Drelix installer, tells what an
+installer carries and whether it would unpack, or unpacks it as the installer would.
 
 Packing options:
   --archive FILE             the product archive, stored unchanged
@@ -177,23 +197,34 @@ Vendor options (what is not given keeps the installer's own):
 Names are stored in upper case. Inputs and the output must be regular files, and the output none
 of the inputs; it is replaced only once complete, keeping its permissions. The cabinet dates the
 setup program with SOURCE_DATE_EPOCH (seconds since 1970) when it is set, else with the file's
-modification time. Exit codes: 0 done, 1 refused or failed, 2 a mistake on the command line.
+modification time. A setup program must be a PE image (plain and cabinet forms), and the installer
+less than 2 GiB, which is all Windows starts. Exit codes: 0 done, 1 refused or failed, 2 a mistake
+on the command line.
 
 Other options:
   --inspect FILE             list the payload resources with size and SHA-256, the setup form, the
-                             previous version, the version block, the icon sizes and the
-                             Authenticode signature (image digest recomputed, signer, timestamp);
-                             exit 1 when extraction would fail, 3 when the installer
-                             cannot be read whole (data outside the file, or
-                             past a limit: 65,536 resource entries, names of 1,024 characters,
-                             hashing no more bytes than the file holds), 4 when the installer is
-                             signed and the signature fails (malformed certificate table,
-                             signature over something else, digest mismatch, chain not verifying
-                             with --trust); 4 outranks 1, 1 outranks 3
+                             setup program (for a cabinet: size and SHA-256 of the setup.exe it
+                             expands to) and its machine, the previous version, the version block,
+                             the icon sizes and the Authenticode signature (image digest
+                             recomputed, signer, timestamp); exit 1 when the installer would fail
+                             (Windows would not start it, extraction would fail, or the setup
+                             program is no PE image), 3 when the installer cannot be read whole
+                             (data outside the file, a cabinet in LZX or Quantum, or past a limit:
+                             65,536 resource entries, names of 1,024 characters, hashing no more
+                             bytes than the file holds), 4 when the installer is signed and the
+                             signature fails (malformed certificate table, signature over
+                             something else, digest mismatch, chain not verifying with --trust);
+                             4 outranks 1, 1 outranks 3
   --trust FILE.pem           with --inspect: check the signer's certificate chain against the
                              certificates of this PEM file (without it: "chain not checked")
   --format text|json         with --inspect: the report as lines of text (default) or as one JSON
                              document (schema "drelix-pack-inspect/1", docs/inspect-report.md)
+  --extract FILE --into DIRECTORY
+                             write the archive and the setup program (expanded from a cabinet; a
+                             patch as it is) into DIRECTORY, made new, under the names the
+                             installer gives them; exit 0 written, 1 the installer would fail to
+                             unpack (the reason names its exit code), DIRECTORY exists or writing
+                             failed, 3 as for --inspect; nothing is left but on success
   --help                     show this text
   --version                  show the version
   Texts from the file or the command line are printed with every invisible, control or

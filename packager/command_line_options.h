@@ -30,10 +30,11 @@ struct PackOptions {
 };
 
 struct CommandLine {
-  enum class Action { pack, inspect, help, version };
+  enum class Action { pack, inspect, extract, help, version };
   Action action = Action::pack;
   PackOptions pack;
-  std::string inspected_file;
+  std::string inspected_file;  // --inspect's or --extract's installer
+  std::string extraction_directory;
   std::string trust_file;                           // --trust, only with --inspect
   ReportFormat report_format = ReportFormat::text;  // --format, with --inspect only
 };

@@ -18,7 +18,8 @@
 // still has a 32-bit address. A payload that would make a larger image is refused. Wine loads and
 // runs an installer of exactly this size; Windows documents 2 GiB as the most it loads (see README).
 inline constexpr std::uint64_t kLargestImageSize = 0xFFFFF000;
-// What Windows documents for 64-bit images; larger ones are written with a warning.
+// What Windows documents for 64-bit images: it starts none of this size or larger, so packing refuses
+// them and --inspect says they would fail.
 inline constexpr std::uint64_t kLargestWindowsImageSize = 0x80000000;
 // A 4 KiB file alignment lets the loader map the payload from the file instead of copying it.
 inline constexpr std::uint32_t kImageFileAlignment = 4096;

@@ -197,14 +197,10 @@ bool GatherInstallerFacts(ByteSource& source, const std::string& path, const std
 
   facts = InstallerFacts{};
   facts.path = path;
-  // The installer's enumeration sees each name once, with the resource its language search finds;
-  // the first language stands for it here.
-  std::vector<PayloadResource> payload;
   PayloadHasher hasher(image, source);
   std::string unread;
   for (const PayloadType<char>& record : kPayloadTypes<char>) {
     const std::string_view type = record.name;
-    const ResourceItem* previous = nullptr;
     for (const ResourceItem& entry : items) {
       if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
       PayloadResourceFacts resource{std::string(type), entry.name, entry.language, entry.content.size, {}, {}};
@@ -213,13 +209,11 @@ bool GatherInstallerFacts(ByteSource& source, const std::string& path, const std
         unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + resource.not_read_reason;
       }
       facts.resources.push_back(std::move(resource));
-      if (previous == nullptr || !(previous->name == entry.name)) {
-        payload.push_back(
-            {std::string(type), entry.name.name, entry.name.id, static_cast<std::uint32_t>(entry.content.size)});
-      }
-      previous = &entry;
     }
   }
+  // The installer's enumeration sees each name once, with the resource its language search finds;
+  // the first language stands for it here.
+  const std::vector<PayloadResource> payload = PayloadSearchOrder(items);
   const ExtractionVerdict verdict = JudgeExtraction(payload);
   facts.archive = Choice(verdict.archive);
   facts.setup = Choice(verdict.setup);
@@ -231,15 +225,28 @@ bool GatherInstallerFacts(ByteSource& source, const std::string& path, const std
   facts.signature = ReadAuthenticodeSignature(image, source, trust_file);
   facts.trust_file = trust_file;
   facts.hardening = ReadImageHardening(image, source);
-  // A failed search is certain whatever the data holds: it ends the run before any data is read.
-  if (verdict.exit_code != 0) {
-    facts.extraction = {ExtractionOutcome::would_fail, verdict.exit_code, verdict.windows_error, verdict.reason};
+  facts.payload = ReadPayloadFacts(image, source, items, verdict, kLargestCabinetExpansion);
+  const RunVerdict& run = facts.payload.verdict;
+  if (const std::optional<std::string> refusal = ImageTooLargeToStart(source.Size(), "the installer is")) {
+    facts.extraction = {ExtractionOutcome::would_fail, false, 0, 0, *refusal};
+    facts.exit_code = kInspectionWouldFail;
+  } else if (verdict.exit_code != 0) {
+    // A failed search is certain whatever the data holds: it ends the run before any data is read.
+    facts.extraction = {ExtractionOutcome::would_fail, true, verdict.exit_code, verdict.windows_error, verdict.reason};
     facts.exit_code = kInspectionWouldFail;
   } else if (!unread.empty()) {
-    facts.extraction = {ExtractionOutcome::unknown, 0, 0, "the installer was not read whole: " + unread};
+    facts.extraction = {ExtractionOutcome::unknown, true, 0, 0, "the installer was not read whole: " + unread};
     facts.exit_code = kInspectionIncomplete;
+  } else if (run.outcome == RunVerdict::Outcome::kUnknown) {
+    facts.extraction = {ExtractionOutcome::unknown, true, 0, 0, run.reason};
+    facts.exit_code = kInspectionIncomplete;
+  } else if (run.outcome == RunVerdict::Outcome::kWouldFail) {
+    const ExtractionFacts failure{ExtractionOutcome::would_fail, true, run.exit_code, run.windows_error, run.reason};
+    facts.extraction = run.setup_run ? ExtractionFacts{ExtractionOutcome::would_succeed, true, 0, 0, {}} : failure;
+    if (run.setup_run) facts.setup_run = failure;
+    facts.exit_code = kInspectionWouldFail;
   } else {
-    facts.extraction = {ExtractionOutcome::would_succeed, 0, 0, {}};
+    facts.extraction = {ExtractionOutcome::would_succeed, true, 0, 0, {}};
     facts.exit_code = kInspectionWouldSucceed;
   }
   if (facts.signature.Failed()) facts.exit_code = kInspectionSignatureFailed;

@@ -16,6 +16,7 @@
 #include "byte_source.h"
 #include "icon_file.h"
 #include "image_hardening.h"
+#include "payload_extraction.h"
 #include "payload_rules.h"
 #include "resource_key.h"
 #include "version_block.h"
@@ -85,7 +86,8 @@ enum class ExtractionOutcome { would_succeed, would_fail, unknown };
 
 struct ExtractionFacts {
   ExtractionOutcome outcome = ExtractionOutcome::unknown;
-  std::uint32_t exit_code = 0;      // the installer's, when it would fail
+  bool image_starts = true;         // false: Windows would not start the installer at all
+  std::uint32_t exit_code = 0;      // the installer's, when it would fail and it starts
   std::uint32_t windows_error = 0;  // reported with it
   std::string reason;               // why it would fail, or why there is no verdict; names in it escaped
 };
@@ -96,6 +98,9 @@ struct InstallerFacts {
   std::optional<PayloadChoice> archive;
   std::optional<PayloadChoice> setup;
   std::optional<SetupForm> setup_form;
+  // Past the search: the files the installer writes, the setup program (for a cabinet, the
+  // setup.exe it expands to) and its check, a "B7" archive without the 7z signature.
+  PayloadFacts payload;
   PreviousVersionFacts previous_version;
   VersionFacts version;
   IconFacts icon;
@@ -103,6 +108,8 @@ struct InstallerFacts {
   std::string trust_file;  // --trust, as given; empty when the chain was not checked
   ImageHardening hardening;
   ExtractionFacts extraction;
+  // The extraction succeeds and starting the setup program would fail; none otherwise.
+  std::optional<ExtractionFacts> setup_run;
   int exit_code = kInspectionWouldSucceed;  // what --inspect exits with
 };
 

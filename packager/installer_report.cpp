@@ -2,6 +2,7 @@
 
 #include "escaped_text.h"
 #include "json_writer.h"
+#include "setup_program_check.h"
 #include "text_encoding.h"
 
 namespace {
@@ -155,12 +156,26 @@ std::string ExtractionText(const ExtractionFacts& extraction) {
     case ExtractionOutcome::would_succeed:
       return "would succeed";
     case ExtractionOutcome::would_fail:
+      if (!extraction.image_starts) return "would fail: " + extraction.reason;
       return "would fail with exit code " + std::to_string(extraction.exit_code) + " (Windows error " +
              std::to_string(extraction.windows_error) + "): " + extraction.reason;
     case ExtractionOutcome::unknown:
       break;
   }
   return "unknown, " + extraction.reason;
+}
+
+// What the setup program is: its machine, a patch (nothing to look at before the patch run), or why
+// it is not a program Windows starts.
+std::string SetupMachineText(const PayloadFacts& payload) {
+  if (payload.form == SetupForm::kPatch) return "not applicable (a patch)";
+  if (!payload.setup_program) return "unknown";
+  if (payload.setup_program->is_program) return MachineText(payload.setup_program->machine);
+  return "none, not a PE image: " + payload.setup_program->problem;
+}
+
+bool SetupProgramExpanded(const PayloadFacts& payload) {
+  return payload.expansion && payload.expansion->result == CabinetExpansion::Result::kExpanded;
 }
 
 void WriteJsonChoice(JsonWriter& json, std::string_view key, const std::optional<PayloadChoice>& choice) {
@@ -263,6 +278,50 @@ void WriteJsonHardening(JsonWriter& json, const ImageHardening& hardening) {
   json.EndObject();
 }
 
+void WriteJsonSetupProgram(JsonWriter& json, const PayloadFacts& payload) {
+  const bool expanded = SetupProgramExpanded(payload);
+  const std::optional<SetupProgramCheck>& check = payload.setup_program;
+  json.Key("setup_program").BeginObject();
+  json.Key("expanded_size");
+  if (expanded) {
+    json.Number(payload.setup_program_size);
+  } else {
+    json.Null();
+  }
+  WriteJsonText(json, "expanded_sha256", expanded, payload.setup_program_sha256);
+  json.Key("is_program");
+  if (check) {
+    json.Boolean(check->is_program);
+  } else {
+    json.Null();
+  }
+  json.Key("machine");
+  if (check && check->is_program) {
+    json.Number(check->machine);
+  } else {
+    json.Null();
+  }
+  WriteJsonText(json, "machine_text", true, SetupMachineText(payload));
+  json.EndObject();
+  json.Key("archive_not_7z").Boolean(payload.archive_not_7z);
+}
+
+// `key` empty: the object is an array element or the value of a key already written.
+void WriteJsonExtraction(JsonWriter& json, std::string_view key, const ExtractionFacts& extraction) {
+  if (!key.empty()) json.Key(key);
+  const bool fails = extraction.outcome == ExtractionOutcome::would_fail && extraction.image_starts;
+  json.BeginObject().Key("outcome").String(OutcomeName(extraction.outcome));
+  json.Key("image_starts").Boolean(extraction.image_starts);
+  json.Key("exit_code");
+  if (fails) {
+    json.Number(extraction.exit_code).Key("windows_error").Number(extraction.windows_error);
+  } else {
+    json.Null().Key("windows_error").Null();
+  }
+  WriteJsonText(json, "reason", extraction.outcome != ExtractionOutcome::would_succeed, extraction.reason);
+  json.EndObject();
+}
+
 }  // namespace
 
 std::optional<ReportFormat> ParseReportFormat(std::string_view name) {
@@ -281,12 +340,19 @@ void WriteTextReport(const InstallerFacts& facts, std::ostream& out) {
   out << "archive: " << ChoiceText(facts.archive) << "\n";
   out << "setup: " << ChoiceText(facts.setup) << "\n";
   out << "setup form: " << (facts.setup_form ? SetupFormName(*facts.setup_form) : "unknown") << "\n";
+  if (SetupProgramExpanded(facts.payload)) {
+    out << "setup program: setup.exe expanded from the cabinet: size=" << facts.payload.setup_program_size
+        << " sha256=" << facts.payload.setup_program_sha256 << "\n";
+  }
+  out << "setup machine: " << SetupMachineText(facts.payload) << "\n";
+  if (facts.payload.archive_not_7z) out << "warning: " << Not7zWarning() << "\n";
   out << "previous version: " << PreviousVersionText(facts.previous_version) << "\n";
   WriteTextVersion(facts.version, out);
   WriteTextIcon(facts.icon, out);
   WriteTextSignature(facts.signature, facts.trust_file, out);
   out << "hardening: " << DescribeHardening(facts.hardening) << "\n";
   out << "extraction: " << ExtractionText(facts.extraction) << "\n";
+  if (facts.setup_run) out << "setup run: " << ExtractionText(*facts.setup_run) << "\n";
 }
 
 void WriteJsonReport(const InstallerFacts& facts, std::ostream& out) {
@@ -317,6 +383,7 @@ void WriteJsonReport(const InstallerFacts& facts, std::ostream& out) {
   WriteJsonChoice(json, "setup", facts.setup);
   WriteJsonText(json, "setup_form", facts.setup_form.has_value(),
                 facts.setup_form ? SetupFormName(*facts.setup_form) : "");
+  WriteJsonSetupProgram(json, facts.payload);
   const PreviousVersionFacts& previous = facts.previous_version;
   json.Key("previous_version").BeginObject().Key("state").String(StateName(previous.state));
   WriteJsonText(json, "reason", previous.state == FactState::unreadable, previous.reason);
@@ -331,17 +398,13 @@ void WriteJsonReport(const InstallerFacts& facts, std::ostream& out) {
   WriteJsonIcon(json, facts.icon);
   WriteJsonSignature(json, facts.signature, facts.trust_file);
   WriteJsonHardening(json, facts.hardening);
-  const ExtractionFacts& extraction = facts.extraction;
-  const bool fails = extraction.outcome == ExtractionOutcome::would_fail;
-  json.Key("extraction").BeginObject().Key("outcome").String(OutcomeName(extraction.outcome));
-  json.Key("exit_code");
-  if (fails) {
-    json.Number(extraction.exit_code).Key("windows_error").Number(extraction.windows_error);
+  WriteJsonExtraction(json, "extraction", facts.extraction);
+  json.Key("setup_run");
+  if (facts.setup_run) {
+    WriteJsonExtraction(json, {}, *facts.setup_run);
   } else {
-    json.Null().Key("windows_error").Null();
+    json.Null();
   }
-  WriteJsonText(json, "reason", extraction.outcome != ExtractionOutcome::would_succeed, extraction.reason);
-  json.EndObject();
   json.Key("exit_code").Number(static_cast<std::uint64_t>(facts.exit_code)).EndObject();
   out << json.Text();
 }

@@ -1,5 +1,6 @@
-// drelix-pack: packs a product into an installer, or inspects one. On Windows the arguments come
-// in as UTF-16 (wmain), so paths with any characters work; both hosts pass them on as UTF-8.
+// drelix-pack: packs a product into an installer, inspects one, or extracts its payload. On Windows
+// the arguments come in as UTF-16 (wmain), so paths with any characters work; both hosts pass them
+// on as UTF-8.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "embedded_stub.h"
 #include "installer_report.h"
 #include "pack.h"
+#include "payload_extraction.h"
 #include "standard_output.h"
 #include "text_encoding.h"
 #include "tool_version.h"
@@ -28,6 +30,8 @@ int RunAction(const CommandLine& command_line) {
     case CommandLine::Action::inspect:
       return ReportInstaller(command_line.inspected_file, command_line.trust_file, std::cout, std::cerr,
                              command_line.report_format);
+    case CommandLine::Action::extract:
+      return ExtractInstaller(command_line.inspected_file, command_line.extraction_directory, std::cerr);
     case CommandLine::Action::pack:
       break;
   }

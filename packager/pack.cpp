@@ -15,9 +15,11 @@
 #include "host_file.h"
 #include "image_hardening.h"
 #include "image_writer.h"
+#include "payload_extraction.h"
 #include "payload_rules.h"
 #include "pe_image.h"
 #include "resource_tree.h"
+#include "setup_program_check.h"
 #include "vendor_resources.h"
 #include "version_block.h"
 
@@ -121,6 +123,24 @@ bool ReadSourceDateEpoch(std::optional<std::int64_t>& seconds, std::string& erro
   }
   seconds = parsed;
   return true;
+}
+
+// The first bytes of an open input, leaving it at its start again for packing.
+bool ReadPrefix(const InputFile& input, std::size_t most, std::vector<std::uint8_t>& bytes) {
+  bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(input.size, most)));
+  return std::fread(bytes.data(), 1, bytes.size(), input.file.get()) == bytes.size() && SeekFile(input.file.get(), 0);
+}
+
+// A plain or cabinet setup program is started by the installer: one Windows refuses to start would
+// make every run end with exit code 124. A patch is no program and is not checked.
+std::optional<std::string> CheckSetupInput(const InputFile& setup, const std::string& path, SetupForm form) {
+  if (form == SetupForm::kPatch) return std::nullopt;
+  std::vector<std::uint8_t> prefix;
+  if (!ReadPrefix(setup, kProgramHeaderWindow, prefix)) return "setup program \"" + path + "\" cannot be read";
+  const SetupProgramCheck check = CheckSetupProgram(prefix, setup.size);
+  if (check.is_program) return std::nullopt;
+  return "setup program \"" + path + "\" is not a PE image (" + check.problem +
+         "): Windows would not start it and every run would end with exit code 124";
 }
 
 bool WriteSetupCabinet(const InputFile& setup, std::int64_t modified, std::FILE* cabinet, std::uint64_t& cabinet_size,
@@ -227,6 +247,12 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (!archive) return refuse(error);
   const std::optional<InputFile> setup = OpenInput("setup program", options.setup, error);
   if (!setup) return refuse(error);
+  if (const std::optional<std::string> refusal = CheckSetupInput(*setup, options.setup, *form)) return refuse(*refusal);
+  std::vector<std::uint8_t> archive_start;
+  if (!ReadPrefix(*archive, std::size(k7zSignature), archive_start)) {
+    return refuse("archive \"" + options.archive + "\" cannot be read");
+  }
+  const bool archive_not_7z = archive_type == kPatchType<char>.Get() && !BeginsWith7zSignature(archive_start);
 
   // The output may be replaced only when it is none of the inputs, under whatever name.
   OutputTarget target;
@@ -251,6 +277,14 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   // a payload that is too large before anything is written.
   ImagePlan plan;
   if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
+  // A cabinet is smaller than its setup program by less than the program's size: without it, the
+  // image is already too large when the rest is.
+  const bool compressed = *form == SetupForm::kCabinet;
+  if (const std::optional<std::string> refusal =
+          ImageTooLargeToStart(plan.file_size - (compressed ? setup->size : 0),
+                               compressed ? "the installer would be at least" : "the installer would be")) {
+    return refuse(*refusal);
+  }
 
   const std::filesystem::path folder = output.parent_path();
   std::unique_ptr<TemporaryFile> cabinet;
@@ -262,6 +296,9 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
     if (!WriteSetupCabinet(*setup, setup_date, cabinet->File(), cabinet_size, error)) return refuse(error);
     items[setup_index].content = {{}, cabinet->File(), cabinet_size};
     if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
+    if (const std::optional<std::string> refusal = ImageTooLargeToStart(plan.file_size, "the installer would be")) {
+      return refuse(*refusal);
+    }
   }
 
   const std::unique_ptr<TemporaryFile> temporary = TemporaryFile::Create(folder, error);
@@ -271,12 +308,6 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
   if (!temporary->MoveTo(output, target.exists ? target.mode : TemporaryFile::DefaultMode(), error)) {
     return refuse(error);
   }
-  // Wine runs an image up to the format's limit, but Windows documents 64-bit images as limited to
-  // 2 GB: the installer is written, and whoever ships it is told.
-  if (plan.file_size >= kLargestWindowsImageSize) {
-    errors << "drelix-pack: warning: the installer is " << plan.file_size
-           << " bytes; Windows documents 64-bit executables as limited to 2 GB and is expected to refuse to "
-              "start it\n";
-  }
+  if (archive_not_7z) errors << "drelix-pack: warning: " << Not7zWarning() << "\n";
   return 0;
 }

@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # Fuzzes drelix-pack's entry points of untrusted bytes, --inspect, --stub, the version block reader,
-# the .ico reader, the signature check and the escaping of every text it prints, with libFuzzer
-# (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer), SECONDS in all (default 60, shared
-# equally), starting from the installers the build makes, the test icon and every input kept in
-# packager/fuzz/regressions. An input
-# that crashes, leaks or times out is copied there, to be replayed by the unit tests from then on,
-# and the run fails.
+# the .ico reader, the signature check, the escaping of every text it prints and the cabinet reader,
+# with libFuzzer (clang-19, AddressSanitizer and UndefinedBehaviorSanitizer), SECONDS in all (default
+# 60, shared equally), starting from the installers and cabinets the build makes, the test icon and
+# every input kept in packager/fuzz/regressions. An input that crashes, leaks or times out is copied
+# there, to be replayed by the unit tests from then on, and the run fails.
 #   bash scripts/fuzz.sh [SECONDS]
 set -eu
 cd "$(dirname "$0")/.."
-targets=(inspect stub version_block icon_file signature escaped_text)
+targets=(inspect stub version_block icon_file signature escaped_text cabinet)
 seconds=$(((${1:-60} + ${#targets[@]} - 1) / ${#targets[@]}))
 build=${BUILD_DIR:-build}
 fuzz_build=$build/packager-fuzz
@@ -30,6 +29,7 @@ for target in "${targets[@]}"; do
   # Seeds: the stub, the installers of the build, the test icon, and every kept input of any target.
   find "$stub" "$build"/bin -maxdepth 1 -name '*installer*.exe' -size -1M -exec cp {} "$corpus"/ \;
   cp tests/fixtures/vendor.ico "$corpus"/
+  find "$build"/bin/payload_fixtures -name '*.cab' -exec cp {} "$corpus"/ \; 2>/dev/null || true
   cp packager/fuzz/regressions/*/* "$corpus"/
   # Texts to escape are names and paths: a few kilobytes reach every path of the code, and an
   # installer-sized input would only slow the run down.

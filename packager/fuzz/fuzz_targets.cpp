@@ -12,6 +12,7 @@
 
 #include "authenticode_signature.h"
 #include "byte_source.h"
+#include "cabinet_reader.h"
 #include "escaped_text.h"
 #include "icon_file.h"
 #include "installer_report.h"
@@ -19,6 +20,7 @@
 #include "pack.h"
 #include "pe_format.h"
 #include "pe_image.h"
+#include "tests/smallest_program.h"
 #include "text_encoding.h"
 #include "version_block.h"
 
@@ -33,7 +35,9 @@ class PackingFolder {
     std::filesystem::remove_all(path_, ignored);
     std::filesystem::create_directories(path_);
     std::ofstream(path_ / "archive.7z") << "archive";
-    std::ofstream(path_ / "setup.exe") << "setup";
+    const std::vector<std::uint8_t> setup = SmallestProgramImage();
+    std::ofstream(path_ / "setup.exe", std::ios::binary)
+        .write(reinterpret_cast<const char*>(setup.data()), static_cast<std::streamsize>(setup.size()));
   }
   ~PackingFolder() {
     std::error_code ignored;
@@ -219,4 +223,17 @@ int CheckSignatureTable(std::span<const std::uint8_t> bytes) {
   std::string error;
   if (!ReadPeImage(source, read, error)) std::abort();
   return ReadAuthenticodeSignature(read, source, "").Failed() ? 1 : 0;
+}
+
+int ExpandCabinetBytes(std::span<const std::uint8_t> bytes) {
+  constexpr std::uint64_t kLargestFuzzedExpansion = 16 << 20;
+  MemoryByteSource source(bytes);
+  std::uint64_t handed_on = 0;
+  const CabinetExpansion expansion = ExpandFirstCabinetFile(source, 0, bytes.size(), kLargestFuzzedExpansion,
+                                                            [&](std::span<const std::uint8_t> piece) {
+                                                              handed_on += piece.size();
+                                                              return true;
+                                                            });
+  if (expansion.result == CabinetExpansion::Result::kExpanded && handed_on != expansion.file_size) std::abort();
+  return static_cast<int>(expansion.result);
 }

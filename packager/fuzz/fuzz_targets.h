@@ -1,8 +1,9 @@
 // The ways bytes from outside enter drelix-pack, as the fuzzers drive them and the regression test
 // replays every input the fuzzers ever found: an installer given to --inspect, an installer without
 // payload given to --stub, the version block either carries, an .ico file given to --icon, an
-// installer's certificate table, and the text every report and message escapes. None may crash,
-// read or write out of bounds, or take memory or time out of proportion to its input.
+// installer's certificate table, the text every report and message escapes, and the setup cabinet
+// --inspect and --extract expand. None may crash, read or write out of bounds, or take memory or time
+// out of proportion to its input.
 #pragma once
 
 #include <cstdint>
@@ -26,3 +27,6 @@ int CheckSignatureTable(std::span<const std::uint8_t> bytes);
 // only visible characters and escapes (no raw control, quote, or, in a word, space or '='), and
 // decode back to the input unit for unit, or the process aborts.
 void EscapeBytes(std::span<const std::uint8_t> bytes);
+// Expanding `bytes` as a setup cabinet, up to 16 MiB: the result, with the bytes handed on checked
+// against the size the cabinet gives.
+int ExpandCabinetBytes(std::span<const std::uint8_t> bytes);

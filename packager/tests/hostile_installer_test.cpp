@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "byte_source.h"
+#include "cabinet_reader.h"
 #include "fuzz_targets.h"
 #include "installer_report.h"
 #include "little_endian.h"
@@ -332,7 +333,7 @@ TEST(HostileInstallerTest, HashingIsBoundedByTheFilesSize) {
   Inspection inspection = Inspect(ImageWith(section));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(std::count(inspection.out.begin(), inspection.out.end(), '\n'),
-            40000 + 10);  // resources and the report's ten lines
+            40000 + 11);  // resources and the report's eleven lines
   EXPECT_EQ(inspection.out.find("not read"), std::string::npos);
 
   ResourceSection two;
@@ -378,6 +379,7 @@ TEST(FuzzRegressionTest, EveryKeptInputIsHandled) {
     EXPECT_LE(ReadIconFileBytes(bytes), 1) << entry.path();
     EXPECT_LE(CheckSignatureTable(bytes), 1) << entry.path();
     EscapeBytes(bytes);
+    EXPECT_LE(ExpandCabinetBytes(bytes), static_cast<int>(CabinetExpansion::Result::kOutputFailed)) << entry.path();
     ++replayed;
   }
   EXPECT_GT(replayed, 0u);

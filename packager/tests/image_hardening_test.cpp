@@ -4,6 +4,7 @@
 // that lacks some of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "pack.h"
 #include "pe_image.h"
 #include "runtime/load_configuration.h"
+#include "setup_program_check.h"
 #include "stub_packing_test.h"
 
 namespace {
@@ -59,7 +61,9 @@ std::uint64_t FileOffsetOfExDllCharacteristics(const Bytes& stub, const PeImage&
 class ImageHardeningTest : public StubPackingTest {
  protected:
   int PackWith(const Bytes& stub, std::string& messages, Bytes& output) {
-    return StubPackingTest::PackWith(stub, Bytes(5000, 'a'), messages, output);
+    Bytes archive(5000, 'a');
+    std::copy(std::begin(k7zSignature), std::end(k7zSignature), archive.begin());
+    return StubPackingTest::PackWith(stub, archive, messages, output);
   }
 };
 

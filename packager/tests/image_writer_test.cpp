@@ -352,7 +352,7 @@ INSTANTIATE_TEST_SUITE_P(
 void PackedAlready(Bytes& stub, const PeImage&) {
   const std::filesystem::path directory = MakeTemporaryDirectory("drelix_pack_test_packed_stub_");
   ASSERT_FALSE(directory.empty());
-  WriteBytes(directory / "archive", Bytes(10, 'a'));
+  WriteBytes(directory / "archive", SmallestProgramImage());
   WriteBytes(directory / "stub.exe", stub);
   PackOptions options;
   options.archive = options.setup = (directory / "archive").string();

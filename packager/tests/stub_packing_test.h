@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pack.h"
+#include "smallest_program.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -54,7 +55,7 @@ class StubPackingTest : public testing::Test {
                std::optional<std::string> previous_version = std::nullopt) {
     PackOptions options;
     options.archive = Input("archive.bin", archive).string();
-    options.setup = Input("setup.bin", Bytes(100, 's')).string();
+    options.setup = Input("setup.bin", SmallestProgramImage()).string();
     options.setup_form = "plain";
     options.stub = Input("stub.exe", stub).string();
     options.output = (directory_ / "out.exe").string();

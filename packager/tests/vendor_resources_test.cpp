@@ -443,7 +443,7 @@ class VendorPackingTest : public StubPackingTest {
 TEST_F(VendorPackingTest, InstallerCarriesTheVendorsFieldsAndIconAndTheStubsManifest) {
   PackOptions options;
   options.archive = Input("archive.bin", Bytes(5000, 'a')).string();
-  options.setup = Input("setup.bin", Bytes(100, 's')).string();
+  options.setup = Input("setup.bin", SmallestProgramImage()).string();
   options.setup_form = "plain";
   options.stub = Input("stub.exe", stub_).string();
   options.output = (directory_ / "ProductSetup.exe").string();
@@ -497,7 +497,7 @@ TEST_F(VendorPackingTest, RefusalsWriteNothing) {
   WriteBytes(directory_ / "empty.ico", {});
   for (const auto& c : cases) {
     std::vector<std::string> arguments = {"--archive", Input("archive.bin", Bytes(10, 'a')).string(),
-                                          "--setup",   Input("setup.bin", Bytes(10, 's')).string(),
+                                          "--setup",   Input("setup.bin", SmallestProgramImage()).string(),
                                           "--output",  (directory_ / "out.exe").string()};
     arguments.push_back(std::string("--") + c.option);
     arguments.push_back(std::string(c.option) == "icon" ? (directory_ / c.value).string() : c.value);
@@ -513,7 +513,7 @@ TEST_F(VendorPackingTest, RefusalsWriteNothing) {
   const Bytes icon = ReadBytes(DRELIX_PACK_TEST_ICON);
   PackOptions options;
   options.archive = Input("archive.bin", Bytes(10, 'a')).string();
-  options.setup = Input("setup.bin", Bytes(10, 's')).string();
+  options.setup = Input("setup.bin", SmallestProgramImage()).string();
   options.icon = options.output = Input("vendor.ico", icon).string();
   std::ostringstream errors;
   EXPECT_EQ(Pack(options, stub_, errors), 1);

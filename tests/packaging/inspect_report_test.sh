@@ -8,6 +8,7 @@
 set -eu
 tool=$1 schema=$2 installers=$3
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/test_inputs.sh"
 shift 3
 work=$(mktemp -d)
 mounted=""
@@ -18,8 +19,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 cd "$work"
-printf archive >archive.7z
-printf setup >setup.exe
+write_7z archive.7z archive
+write_program setup.exe setup
 
 # A version text with a quote that would start a second field.
 "$@" --archive archive.7z --setup setup.exe --setup-form plain --output forged.exe \

@@ -3,13 +3,15 @@
 # Runs one refused pack in a directory of its own (with small inputs, good and bad, and a folder, made here): it must end with the expected exit code and say
 # the expected message on one line, and leave no output or temporary file beside its inputs.
 set -eu
+. "$(cd "$(dirname "$0")" && pwd)/test_inputs.sh"
 expected_code=$1 expected_message=$2
 shift 2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-printf '7z stand-in\n' >archive.7z
-printf 'setup stand-in\n' >setup.exe
+write_7z archive.7z
+write_program setup.exe
+printf 'This text file stands where a setup program should be; it is no program at all.\n' >not_a_program.txt
 : >empty.bin
 printf 'not an icon\n' >not_icon.ico
 printf '\000\000\001\000\000\000' >no_images.ico
@@ -19,6 +21,7 @@ printf '\000\000\001\000\000\000' >no_images.ico
   head -c 34 /dev/zero; } >cut_short.ico
 mkdir somedir
 truncate -s 4294967296 huge.bin
+truncate -s 2147483648 windows_huge.bin
 inputs=$(ls)
 
 code=0

@@ -37,6 +37,7 @@ struct PackagedCase {
   Names resources;
   const wchar_t* setup_resource;  // type/name of the setup resource
   bool setup_is_cabinet;
+  const wchar_t* setup_fixture;  // the file the setup resource was packed from
   std::string previous_version;  // RCDATA 1, or "(missing)"
   const wchar_t* archive_type;
   const wchar_t* setup_type;
@@ -60,7 +61,7 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   if (c.setup_is_cabinet) {
     EXPECT_EQ(setup_bytes.substr(0, 4), "MSCF");
   } else {
-    EXPECT_EQ(setup_bytes, PayloadFixture(L"setup.bin"));
+    EXPECT_EQ(setup_bytes, PayloadFixture(c.setup_fixture));
   }
   EXPECT_EQ(ResourceBytes(module.get(), RT_RCDATA, MAKEINTRESOURCEW(1)), c.previous_version);
 
@@ -74,7 +75,7 @@ TEST_P(PackagedInstallerTest, CarriesThePayloadInTheConvention) {
   EXPECT_EQ(std::wstring(extracted.archive_type.units), c.archive_type);
   EXPECT_EQ(std::wstring(extracted.setup_type.units), c.setup_type);
   EXPECT_EQ(ListDirectory(scratch.Path()), c.extracted);
-  EXPECT_EQ(ReadFileBytes(extracted.setup_path.units), PayloadFixture(L"setup.bin"));
+  EXPECT_EQ(ReadFileBytes(extracted.setup_path.units), PayloadFixture(c.setup_fixture));
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,
@@ -84,6 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,
                                           {L"B7/DRELIX.PACKED.7Z", L"BL/SETUP.EX_"},
                                           L"BL/SETUP.EX_",
                                           true,
+                                          L"program.bin",
                                           "(missing)",
                                           L"B7",
                                           L"BL",
@@ -93,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,
                                           {L"BN/DRELIX.DATA", L"BN/SETUP.EXE"},
                                           L"BN/SETUP.EXE",
                                           false,
+                                          L"program.bin",
                                           "(missing)",
                                           L"BN",
                                           L"BN",
@@ -102,6 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, PackagedInstallerTest,
                                           {L"B7/DRELIX.PACKED.7Z", L"B7/SETUP.DELTA"},
                                           L"B7/SETUP.DELTA",
                                           false,
+                                          L"setup.bin",
                                           std::string("1\0.\0"
                                                       "2\0.\0"
                                                       "3\0.\0"
@@ -230,7 +234,7 @@ TEST(WindowsToolTest, RefusesAVendorTextWithAnUnpairedSurrogate) {
   const std::wstring fixtures = ProgramDirectory() + L"payload_fixtures\\";
   const auto pack = [&](const std::wstring& product_name, const std::wstring& output) {
     return RunChild(tool, L"drelix-pack.exe --archive \"" + fixtures + L"archive.bin\" --setup \"" + fixtures +
-                              L"setup.bin\" --setup-form plain --output \"" + output + L"\" --product-name \"" +
+                              L"program.bin\" --setup-form plain --output \"" + output + L"\" --product-name \"" +
                               product_name + L"\"");
   };
   const ChildResult refused = pack(std::wstring(L"Halvex ") + wchar_t(0xD800) + L" Studio", folder / L"refused.exe");

@@ -4,12 +4,13 @@
 # in modification time must differ without SOURCE_DATE_EPOCH (or this test shows nothing) and be
 # byte-identical with one SOURCE_DATE_EPOCH. A malformed value is refused, leaving nothing behind.
 set -eu
+. "$(cd "$(dirname "$0")" && pwd)/test_inputs.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*"; exit 1; }
-printf '7z stand-in\n' >archive.7z
-printf 'setup stand-in\n' >setup.exe
+write_7z archive.7z
+write_program setup.exe
 
 # Each pack goes to <name>/installer.exe: the installer's version block names the file it was
 # packed as, so only the folders differ.

@@ -5,6 +5,7 @@
 # CA), an RFC 3161 timestamp from osslsigncode's own authority, a changed archive byte, damaged
 # certificate tables, a changed signed digest and signer signature, and an unsigned installer.
 set -eu
+. "$(cd "$(dirname "$0")/../packaging" && pwd)/test_inputs.sh"
 linux_tool=$1 windows_tool=$2
 export WINEPREFIX=$3
 wine_run=$4
@@ -25,8 +26,8 @@ quiet openssl req -newkey rsa:2048 -nodes -subj "/CN=Test TSA" -keyout tsa.key -
 quiet openssl x509 -req -in tsa.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile tsa.ext -out tsa.pem
 cat tsa.pem ca.pem >tsa-chain.pem
 
-printf 'a product archive that the signature covers\n' >archive.7z
-printf 'MZ setup stand-in\n' >setup.exe
+write_7z archive.7z 'a product archive that the signature covers'
+write_program setup.exe 'setup stand-in'
 quiet "$linux_tool" --archive archive.7z --setup setup.exe --setup-form plain --output unsigned.exe
 sign() { quiet osslsigncode sign -certs leaf.pem -key leaf.key -in unsigned.exe -out "$@"; }
 sign signed.exe -h sha256
