@@ -11,6 +11,14 @@
 # with an entry point (ProgramEntry) of its own.
 set(BOOTSTRAP_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
 
+# The build identity every installer carries (src/conventions/build_identity.h): the build's
+# version and source commit, rewritten only when they change, so a new commit relinks the
+# installers and nothing else.
+include(${CMAKE_CURRENT_LIST_DIR}/SourceVersion.cmake)
+set(BUILD_IDENTITY_DIRECTORY ${CMAKE_BINARY_DIR}/build_identity)
+file(CONFIGURE OUTPUT ${BUILD_IDENTITY_DIRECTORY}/build_identity_text.h
+  CONTENT "#define DRELIX_BUILD_IDENTITY_TEXT L\"${DRELIX_VERSION} ${DRELIX_SOURCE_COMMIT}\\0\"\n")
+
 function(add_installer_executable target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "OUTPUT_NAME;ENTRY_SOURCE" "RESOURCE_SCRIPTS")
   if(NOT ARG_ENTRY_SOURCE)
@@ -18,7 +26,7 @@ function(add_installer_executable target)
   endif()
   # windres does not report what a script includes, so the common script names its files here.
   set_source_files_properties(${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.rc PROPERTIES OBJECT_DEPENDS
-    "${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.manifest;${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.ico")
+    "${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.manifest;${BOOTSTRAP_SOURCE_DIR}/src/resources/installer.ico;${BOOTSTRAP_SOURCE_DIR}/src/conventions/build_identity.h;${BUILD_IDENTITY_DIRECTORY}/build_identity_text.h")
   add_executable(${target}
     ${ARG_ENTRY_SOURCE}
     ${BOOTSTRAP_SOURCE_DIR}/src/runtime/memory_functions.cpp
@@ -28,7 +36,8 @@ function(add_installer_executable target)
   target_link_libraries(${target} PRIVATE installer_core installer_compile_options installer_image_options)
   # The memory functions are the ones the compiler calls: it must not turn their loops into calls.
   set_source_files_properties(${BOOTSTRAP_SOURCE_DIR}/src/runtime/memory_functions.cpp PROPERTIES COMPILE_OPTIONS -fno-builtin)
-  target_include_directories(${target} PRIVATE ${BOOTSTRAP_SOURCE_DIR}/src/resources)
+  target_include_directories(${target} PRIVATE ${BOOTSTRAP_SOURCE_DIR}/src/resources ${BOOTSTRAP_SOURCE_DIR}/src
+                                                ${BUILD_IDENTITY_DIRECTORY})
   # Linked through the C driver, so not even the C++ standard libraries (and winpthreads beneath
   # them) appear on the link line of an image that has no C runtime.
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)

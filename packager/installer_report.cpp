@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "conventions/build_identity.h"
 #include "host_file.h"
 #include "icon_file.h"
 #include "image_hardening.h"
@@ -144,6 +145,21 @@ std::string PreviousVersion(const PeImage& image, ByteSource& source, const std:
   return text ? "\"" + EscapedUtf8FromUtf16(*text) + "\"" : refused;
 }
 
+// The installer build the image was made from: its version and source commit, whatever the
+// version block now says.
+std::string BuildIdentity(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items) {
+  const std::string_view name = kBuildIdentityName<char>.Get();
+  const auto found = std::find_if(items.begin(), items.end(), [&](const ResourceItem& item) {
+    return item.type == ResourceKey::Id(kRcdataResourceType) &&
+           item.name == ResourceKey::Name(std::u16string(name.begin(), name.end()));
+  });
+  if (found == items.end()) return "none";
+  const std::optional<std::vector<std::uint8_t>> bytes =
+      SmallResource(image, source, found->content, kLargestPreviousVersion);
+  const std::optional<std::u16string> text = bytes ? PreviousVersionText(*bytes) : std::nullopt;
+  return text ? EscapedTextFromUtf16(*text) : "unreadable";
+}
+
 }  // namespace
 
 int ReportInstaller(const std::string& path, std::ostream& out, std::ostream& errors) {
@@ -200,6 +216,7 @@ int ReportInstaller(ByteSource& source, const std::string& path, std::ostream& o
   out << "setup: " << named(verdict.setup) << "\n";
   out << "setup form: " << (form ? SetupFormName(*form) : "unknown") << "\n";
   out << "previous version: " << PreviousVersion(image, source, items) << "\n";
+  out << "installer build: " << BuildIdentity(image, source, items) << "\n";
   ReportVersionBlock(image, source, items, out);
   ReportIcon(image, source, items, out);
   const DataDirectory& certificates = image.directories[kCertificateDirectory];
