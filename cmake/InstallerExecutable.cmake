@@ -19,6 +19,27 @@ set(BUILD_IDENTITY_DIRECTORY ${CMAKE_BINARY_DIR}/build_identity)
 file(CONFIGURE OUTPUT ${BUILD_IDENTITY_DIRECTORY}/build_identity_text.h
   CONTENT "#define DRELIX_BUILD_IDENTITY_TEXT L\"${DRELIX_VERSION} ${DRELIX_SOURCE_COMMIT}\\0\"\n")
 
+# Symbols. Code of ours is compiled with CodeView debug information, which changes no instruction
+# of an image; write_program_database(<target>) links the target's into <name>.pdb beside it, named
+# in the image without its folder, as a symbol server looks it up. No path of the machine that
+# built it reaches the image or the PDB: the source and build trees are mapped to fixed roots,
+# clang leaves its command line out, and the linker is given paths inside the build tree only.
+set(PROGRAM_DATABASE_SOURCE_ROOT /drelix/source)
+set(PROGRAM_DATABASE_BUILD_ROOT /drelix/build)
+get_filename_component(source_tree ${BOOTSTRAP_SOURCE_DIR} ABSOLUTE)
+add_library(program_database_options INTERFACE)
+target_compile_options(program_database_options INTERFACE
+  -g -gcodeview -gno-codeview-command-line -fdebug-compilation-dir=.
+  -ffile-prefix-map=${source_tree}=${PROGRAM_DATABASE_SOURCE_ROOT}
+  -ffile-prefix-map=${CMAKE_BINARY_DIR}=${PROGRAM_DATABASE_BUILD_ROOT})
+
+function(write_program_database target)
+  set(database $<PATH:RELATIVE_PATH,$<TARGET_FILE_DIR:${target}>,${CMAKE_BINARY_DIR}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
+  target_link_options(${target} PRIVATE -Wl,--pdb=${database}
+    -Wl,--Xlink=-pdbaltpath:$<TARGET_FILE_BASE_NAME:${target}>.pdb
+    -Wl,--Xlink=-pdbsourcepath:${PROGRAM_DATABASE_BUILD_ROOT})
+endfunction()
+
 function(add_installer_executable target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "OUTPUT_NAME;ENTRY_SOURCE" "RESOURCE_SCRIPTS")
   if(NOT ARG_ENTRY_SOURCE)
@@ -53,7 +74,7 @@ function(add_installer_executable target)
     -Wl,--major-os-version,10 -Wl,--minor-os-version,0
     -Wl,--file-alignment,4096
     -Wl,--gc-sections
-    -Wl,-Map,$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.map
+    -Wl,-Map,$<PATH:RELATIVE_PATH,$<TARGET_FILE_DIR:${target}>,${CMAKE_BINARY_DIR}>/$<TARGET_FILE_BASE_NAME:${target}>.map
     -s)
   # Only the three system libraries.
   target_link_libraries(${target} PRIVATE kernel32 advapi32 shell32)
