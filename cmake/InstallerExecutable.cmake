@@ -33,10 +33,19 @@ target_compile_options(program_database_options INTERFACE
   -ffile-prefix-map=${source_tree}=${PROGRAM_DATABASE_SOURCE_ROOT}
   -ffile-prefix-map=${CMAKE_BINARY_DIR}=${PROGRAM_DATABASE_BUILD_ROOT})
 
+#
+#   write_program_database(<target> [NAME <name>])
+#
+# NAME is the PDB's name as the image records it (default: the target's file name); the file itself
+# is always <target's file name>.pdb, so a second link of the same inputs can record the same name.
 function(write_program_database target)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "NAME" "")
+  set(name $<TARGET_FILE_BASE_NAME:${target}>)
+  if(ARG_NAME)
+    set(name ${ARG_NAME})
+  endif()
   set(database $<PATH:RELATIVE_PATH,$<TARGET_FILE_DIR:${target}>,${CMAKE_BINARY_DIR}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
-  target_link_options(${target} PRIVATE -Wl,--pdb=${database}
-    -Wl,--Xlink=-pdbaltpath:$<TARGET_FILE_BASE_NAME:${target}>.pdb
+  target_link_options(${target} PRIVATE -Wl,--pdb=${database} -Wl,--Xlink=-pdbaltpath:${name}.pdb
     -Wl,--Xlink=-pdbsourcepath:${PROGRAM_DATABASE_BUILD_ROOT})
 endfunction()
 
