@@ -11,7 +11,8 @@
 #                           [FILE_DESCRIPTION <text>] [COPYRIGHT <text>]
 #                           [PRODUCT_VERSION <n.n.n.n>] [FILE_VERSION <n.n.n.n>]
 #                           [ORIGINAL_FILENAME <name>] [STUB <file>]
-#                           [CERTIFICATE <file> KEY <file>])
+#                           [CERTIFICATE <file> KEY <file> | PKCS12 <file>]
+#                           [PASSWORD_FILE <file>] [TIMESTAMP_URL <url>])
 #
 # The installer is <runtime output directory>/<OUTPUT_NAME or target>.exe, made by the custom target
 # <target>. ARCHIVE is stored unchanged under ARCHIVE_NAME (default "DRELIX.PACKED.7Z") with
@@ -31,9 +32,13 @@
 # keeps the installer's own. Each text reaches drelix-pack as one argument, as given: semicolons,
 # quotes, a leading "--" and "$<" included.
 # STUB packs into another installer without payload instead of the one drelix-pack carries.
-# CERTIFICATE (PEM or DER, with its chain) and KEY (an unencrypted private key) sign the packed
-# installer with osslsigncode (Authenticode, SHA-256). The signature covers the whole image, payload
-# included.
+# CERTIFICATE (PEM or DER, with its chain) and KEY (a private key), or PKCS12 (certificate, chain
+# and key in one file), sign the packed installer with osslsigncode (Authenticode, SHA-256); the
+# signature covers the whole image, payload included, and its description, the name Windows shows
+# when it asks whether to run the installer, is PRODUCT_NAME ("Drelix installer" without one).
+# PASSWORD_FILE names a file holding the passphrase of an encrypted KEY or of the PKCS12 file, so
+# the passphrase stays out of the build files. TIMESTAMP_URL has an RFC 3161 time-stamping
+# authority countersign the signature, which keeps it valid after the certificate expires.
 # Relative ARCHIVE and SETUP paths are taken from the current source directory. Either may be made by
 # the build itself: give the path of a custom command's output, or a generator expression such as
 # $<TARGET_FILE:my_setup>.
@@ -54,7 +59,7 @@ endfunction()
 
 function(add_bootstrap_installer target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY;ICON;PRODUCT_NAME;COMPANY_NAME;FILE_DESCRIPTION;COPYRIGHT;PRODUCT_VERSION;FILE_VERSION;ORIGINAL_FILENAME;STUB" "")
+    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY;PKCS12;PASSWORD_FILE;TIMESTAMP_URL;ICON;PRODUCT_NAME;COMPANY_NAME;FILE_DESCRIPTION;COPYRIGHT;PRODUCT_VERSION;FILE_VERSION;ORIGINAL_FILENAME;STUB" "")
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "add_bootstrap_installer: unknown arguments: ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -63,17 +68,22 @@ function(add_bootstrap_installer target)
       message(FATAL_ERROR "add_bootstrap_installer(${target}): ${required} <file> is required")
     endif()
   endforeach()
-  if(ARG_CERTIFICATE OR ARG_KEY)
-    if(NOT ARG_CERTIFICATE OR NOT ARG_KEY)
+  if(ARG_CERTIFICATE OR ARG_KEY OR ARG_PKCS12)
+    if(ARG_PKCS12 AND (ARG_CERTIFICATE OR ARG_KEY))
+      message(FATAL_ERROR "add_bootstrap_installer(${target}): sign with CERTIFICATE and KEY or with PKCS12, not both")
+    endif()
+    if(NOT ARG_PKCS12 AND (NOT ARG_CERTIFICATE OR NOT ARG_KEY))
       message(FATAL_ERROR "add_bootstrap_installer(${target}): signing needs both CERTIFICATE and KEY")
     endif()
     if(NOT OSSLSIGNCODE_EXECUTABLE)
       message(FATAL_ERROR "add_bootstrap_installer(${target}): signing needs osslsigncode (apt-get install osslsigncode)")
     endif()
+  elseif(ARG_PASSWORD_FILE OR ARG_TIMESTAMP_URL)
+    message(FATAL_ERROR "add_bootstrap_installer(${target}): PASSWORD_FILE and TIMESTAMP_URL need CERTIFICATE and KEY or PKCS12")
   endif()
 
   set(inputs)
-  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY ICON STUB)
+  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY PKCS12 PASSWORD_FILE ICON STUB)
     set(path "${ARG_${role}}")
     set(${role} "")  # not a variable of the caller's of the same name
     if(path STREQUAL "")
@@ -127,14 +137,29 @@ function(add_bootstrap_installer target)
   endif()
   set(output ${output_directory}/${output_name}.exe)
 
-  if(ARG_CERTIFICATE)
+  if(ARG_CERTIFICATE OR ARG_PKCS12)
+    if(ARG_PKCS12)
+      set(signer -pkcs12 ${PKCS12})
+    else()
+      set(signer -certs ${CERTIFICATE} -key ${KEY})
+    endif()
+    if(PASSWORD_FILE)
+      list(APPEND signer -readpass ${PASSWORD_FILE})
+    endif()
+    if(ARG_TIMESTAMP_URL)
+      list(APPEND signer -ts ${ARG_TIMESTAMP_URL})
+    endif()
+    set(description "Drelix installer")
+    if(DEFINED ARG_PRODUCT_NAME)
+      _bootstrap_installer_text(description "${ARG_PRODUCT_NAME}")
+    endif()
     # Packed and signed under other names and renamed at the end, so a failed signing leaves no
     # installer that looks signed.
     set(commands
       COMMAND ${DRELIX_PACK_EXECUTABLE} ${pack_options} --output ${output}.unsigned
       COMMAND ${CMAKE_COMMAND} -E rm -f ${output}.signed
-      COMMAND ${OSSLSIGNCODE_EXECUTABLE} sign -certs ${CERTIFICATE} -key ${KEY} -h sha256
-              -n "Drelix installer" -in ${output}.unsigned -out ${output}.signed
+      COMMAND ${OSSLSIGNCODE_EXECUTABLE} sign ${signer} -h sha256
+              -n "${description}" -in ${output}.unsigned -out ${output}.signed
       COMMAND ${CMAKE_COMMAND} -E rm -f ${output}.unsigned
       COMMAND ${CMAKE_COMMAND} -E rename ${output}.signed ${output})
   else()

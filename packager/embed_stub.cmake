@@ -8,7 +8,9 @@ endif()
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 # Sixteen bytes a line keeps the generated file readable in a diff.
 string(REGEX REPLACE "((0x..,){16})" "\\1\n  " bytes "${bytes}")
-file(WRITE "${OUTPUT}.new" "// Generated from ${STUB} by embed_stub.cmake.\n"
+# The stub's file name only: the build's folder would make the tool's symbols differ between builds.
+get_filename_component(stub_name "${STUB}" NAME)
+file(WRITE "${OUTPUT}.new" "// Generated from ${stub_name} by embed_stub.cmake.\n"
                            "#include \"embedded_stub.h\"\n\n"
                            "namespace {\n\nconstexpr std::uint8_t kStub[] = {\n  ${bytes}\n};\n\n}  // namespace\n\n"
                            "std::span<const std::uint8_t> EmbeddedStub() { return kStub; }\n")

@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "conventions/build_identity.h"
 #include "escaped_text.h"
 #include "host_file.h"
 #include "pe_format.h"
@@ -163,6 +164,23 @@ PreviousVersionFacts GatherPreviousVersion(const PeImage& image, ByteSource& sou
   return facts;
 }
 
+BuildFacts GatherBuild(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items) {
+  BuildFacts facts;
+  const std::string_view name = kBuildIdentityName<char>.Get();
+  const auto found = std::find_if(items.begin(), items.end(), [&](const ResourceItem& item) {
+    return item.type == ResourceKey::Id(kRcdataResourceType) &&
+           item.name == ResourceKey::Name(std::u16string(name.begin(), name.end()));
+  });
+  if (found == items.end()) return facts;
+  // The same form as the previous version: UTF-16 text ending in a zero unit.
+  const std::optional<std::vector<std::uint8_t>> bytes =
+      SmallResource(image, source, found->content, kLargestPreviousVersion);
+  const std::optional<std::u16string> text = bytes ? PreviousVersionText(*bytes) : std::nullopt;
+  facts.state = text ? FactState::present : FactState::unreadable;
+  if (text) facts.text = *text;
+  return facts;
+}
+
 std::optional<PayloadChoice> Choice(const PayloadResource* resource) {
   if (resource == nullptr) return std::nullopt;
   return PayloadChoice{resource->type, resource->name};
@@ -220,6 +238,7 @@ bool GatherInstallerFacts(ByteSource& source, const std::string& path, const std
   const PayloadType<char>* setup_type = verdict.setup ? FindPayloadType(verdict.setup->type) : nullptr;
   if (setup_type != nullptr) facts.setup_form = setup_type->setup_form;
   facts.previous_version = GatherPreviousVersion(image, source, items);
+  facts.build = GatherBuild(image, source, items);
   facts.version = GatherVersion(image, source, items);
   facts.icon = GatherIcon(image, source, items);
   facts.signature = ReadAuthenticodeSignature(image, source, trust_file);

@@ -59,6 +59,13 @@ struct PreviousVersionFacts {
   std::string reason;   // when unreadable
 };
 
+// The installer build the image was made from: its version and source commit, whatever the version
+// block now says.
+struct BuildFacts {
+  FactState state = FactState::none;
+  std::u16string text;  // "<version> <commit>", when present
+};
+
 // The version resource the version API reads: VS_VERSION_INFO in the language the loader prefers.
 struct VersionFacts {
   FactState state = FactState::none;
@@ -102,6 +109,7 @@ struct InstallerFacts {
   // setup.exe it expands to) and its check, a "B7" archive without the 7z signature.
   PayloadFacts payload;
   PreviousVersionFacts previous_version;
+  BuildFacts build;
   VersionFacts version;
   IconFacts icon;
   SignatureFacts signature;

@@ -151,6 +151,11 @@ std::string PreviousVersionText(const PreviousVersionFacts& previous) {
   return Quoted(previous.text);
 }
 
+std::string BuildText(const BuildFacts& build) {
+  return build.state == FactState::present ? EscapedText(build.text, EscapeContext::quoted)
+                                           : std::string(StateName(build.state));
+}
+
 std::string ExtractionText(const ExtractionFacts& extraction) {
   switch (extraction.outcome) {
     case ExtractionOutcome::would_succeed:
@@ -347,6 +352,7 @@ void WriteTextReport(const InstallerFacts& facts, std::ostream& out) {
   out << "setup machine: " << SetupMachineText(facts.payload) << "\n";
   if (facts.payload.archive_not_7z) out << "warning: " << Not7zWarning() << "\n";
   out << "previous version: " << PreviousVersionText(facts.previous_version) << "\n";
+  out << "installer build: " << BuildText(facts.build) << "\n";
   WriteTextVersion(facts.version, out);
   WriteTextIcon(facts.icon, out);
   WriteTextSignature(facts.signature, facts.trust_file, out);
@@ -393,6 +399,9 @@ void WriteJsonReport(const InstallerFacts& facts, std::ostream& out) {
   } else {
     json.Null();
   }
+  json.EndObject();
+  json.Key("installer_build").BeginObject().Key("state").String(StateName(facts.build.state));
+  WriteJsonText(json, "text", facts.build.state == FactState::present, Utf8FromUtf16(facts.build.text));
   json.EndObject();
   WriteJsonVersion(json, facts.version);
   WriteJsonIcon(json, facts.icon);

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "command_line_options.h"
 #include "embedded_stub.h"
 #include "installer_report.h"
@@ -63,6 +67,9 @@ int RunTool(const std::vector<std::string>& arguments) {
 // An argument with an unpaired surrogate keeps it as the surrogate's own three bytes (not U+FFFD),
 // so the texts' check refuses it as the Linux tool refuses bytes that are not UTF-8.
 int wmain(int count, wchar_t** values) {
+  // Libraries load from the system directory only, before anything loads one (bcrypt.dll is
+  // delay-loaded): a DLL planted beside the tool or in the current folder never runs.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   std::vector<std::string> arguments;
   for (int index = 1; index < count; ++index) {
     arguments.push_back(Wtf8FromUtf16(reinterpret_cast<const char16_t*>(values[index])));

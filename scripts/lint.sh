@@ -19,11 +19,11 @@ if [ -z "$clang_tidy" ]; then
   exit 1
 fi
 
-# clang-tidy 14 does not know clang-19's -mguard=cf (it changes code generation only), so the checks
-# read a copy of the database without it.
+# clang-tidy 14 does not know clang-19's -mguard=cf and -gno-codeview-command-line (they change
+# code generation and debug information only), so the checks read a copy of the database without.
 lint_directory=$build/lint
 mkdir -p "$lint_directory"
-sed -e 's/ -mguard=cf//g' "$database" >"$lint_directory/compile_commands.json"
+sed -e 's/ -mguard=cf//g' -e 's/ -gno-codeview-command-line//g' "$database" >"$lint_directory/compile_commands.json"
 
 # The translation units the cross build compiles from src/ and packager/ (not the generated
 # embedded stub); their headers are checked through them.

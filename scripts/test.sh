@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the format, lints the production code, builds everything and runs every test under Wine,
-# then the packaging tool's checked tests and a short fuzz run.
+# then the packaging tool's checked tests, a short fuzz run and the release path (two release
+# builds compared byte for byte).
 # Installs what is missing first. The first check that fails ends the run.
 set -eu
 cd "$(dirname "$0")/.."
@@ -22,5 +23,6 @@ cmake --build "$sanitized"
 "$sanitized/drelix_pack_tests" --gtest_brief=1 || status=$?
 bash tests/packaging/file_system_cases.sh linux "$stub" "$sanitized/drelix-pack" || status=$?
 BUILD_DIR=$build bash scripts/fuzz.sh 60 || status=$?
+bash tests/packaging/release_test.sh "$build/release-check" || status=$?
 WINEPREFIX="$PWD/$build/wineprefix" wineserver -k 2>/dev/null || true
 exit $status

@@ -16,6 +16,9 @@ namespace {
 constexpr DWORD kDebugTypeExDllCharacteristics = 20;
 constexpr DWORD kExDllCharacteristicsCetCompatible = 0x1;
 constexpr WORD kLoadLibrarySearchSystem32 = 0x800;
+// A CodeView (RSDS) record: the signature, a 16-byte GUID, a 4-byte age, then the PDB's name.
+constexpr std::size_t kCodeViewGuidSize = 16;
+constexpr std::size_t kCodeViewNameOffset = 4 + kCodeViewGuidSize + 4;
 
 class InstallerImage {
  public:
@@ -73,6 +76,31 @@ class InstallerImage {
       }
     }
     return 0;
+  }
+
+  // The CodeView record of the debug directory, which names the image's PDB: "RSDS", its identity
+  // (a 16-byte GUID and a 4-byte age) and its file name; null when there is none.
+  const char* CodeViewRecord() const {
+    const IMAGE_DATA_DIRECTORY& directory = Headers()->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG];
+    const auto* entries = reinterpret_cast<const IMAGE_DEBUG_DIRECTORY*>(AtRva(directory.VirtualAddress));
+    for (DWORD index = 0; entries != nullptr && index < directory.Size / sizeof(IMAGE_DEBUG_DIRECTORY); ++index) {
+      if (entries[index].Type == IMAGE_DEBUG_TYPE_CODEVIEW && entries[index].SizeOfData > kCodeViewNameOffset &&
+          std::memcmp(AtRva(entries[index].AddressOfRawData), "RSDS", 4) == 0) {
+        return AtRva(entries[index].AddressOfRawData);
+      }
+    }
+    return nullptr;
+  }
+
+  // The bytes with the PDB's GUID and the header checksum that covers it cleared: the GUID is a hash
+  // of the PDB, which names the object files each link read.
+  std::string BytesWithoutSymbolIdentity() const {
+    std::string bytes = bytes_;
+    const char* record = CodeViewRecord();
+    if (record != nullptr) std::memset(bytes.data() + (record - bytes_.data()) + 4, 0, kCodeViewGuidSize);
+    const auto checksum = reinterpret_cast<const char*>(&Headers()->OptionalHeader.CheckSum) - bytes_.data();
+    std::memset(bytes.data() + checksum, 0, sizeof(DWORD));
+    return bytes;
   }
 
   std::set<std::string> ImportedLibraries() const {
@@ -141,7 +169,14 @@ TEST_F(InstallerImageTest, StaysWithin32KiBOfWhich16KiBCodeAndData) {
 TEST_F(InstallerImageTest, LinkingTheSameInputsTwiceGivesTheSameBytes) {
   const InstallerImage relinked(ProgramDirectory() + L"installer_stub_relinked.exe");
   ASSERT_FALSE(image_.Bytes().empty());
-  EXPECT_TRUE(image_.Bytes() == relinked.Bytes());
+  EXPECT_TRUE(image_.BytesWithoutSymbolIdentity() == relinked.BytesWithoutSymbolIdentity());
+}
+
+// A debugger or symbol server finds the PDB by its name alone: no folder of the build machine.
+TEST_F(InstallerImageTest, NamesItsSymbolFileWithoutAFolder) {
+  const char* record = image_.CodeViewRecord();
+  ASSERT_NE(record, nullptr);
+  EXPECT_STREQ(record + kCodeViewNameOffset, "installer_stub.pdb");
 }
 
 // What binary scanners check, in the installer without payload and in a packaged installer, whose

@@ -1,7 +1,8 @@
 #!/bin/sh
-# signed_installer_test.sh <signed installer> <certificate> <wine prefix> <wine runner>
-# The signature verifies against the certificate, breaks when one payload byte changes, and the
-# signed installer still runs to success and leaves nothing beside itself.
+# signed_installer_test.sh <signed installer> <certificate> <wine prefix> <wine runner> <description>
+# The signature verifies against the certificate, carries the expected description, breaks when one
+# payload byte changes, and the signed installer still runs to success and leaves nothing beside
+# itself.
 set -eu
 installer=$1 certificate=$2
 work=$(mktemp -d)
@@ -9,6 +10,8 @@ trap 'rm -rf "$work"' EXIT
 
 osslsigncode verify -CAfile "$certificate" -in "$installer" >"$work/verify.log" 2>&1 ||
   { cat "$work/verify.log"; echo "FAIL: the signed installer does not verify"; exit 1; }
+grep -qxF "	Text description: $5" "$work/verify.log" ||
+  { cat "$work/verify.log"; echo "FAIL: the signature's description is not \"$5\""; exit 1; }
 
 # Change one byte of the product archive inside the signed file.
 cp "$installer" "$work/tampered.exe"
