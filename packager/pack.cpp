@@ -177,137 +177,221 @@ DosDateTime DosDateTimeOf(std::int64_t seconds_since_1970) {
                                  time.seconds().count() / 2)};
 }
 
-int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub, std::ostream& errors) {
-  std::string error;
-  const auto refuse = [&](const std::string& reason) {
-    errors << "drelix-pack: " << reason << "\n";
-    return 1;
-  };
+namespace {
 
-  const std::string archive_type = UpperCase(options.archive_type.value_or(std::string(kDefaultArchiveType)));
-  if (!IsPayloadType(archive_type)) {
+// What the options settle before any file is opened.
+struct PackSettings {
+  std::string archive_type;
+  SetupForm form = SetupForm::kCabinet;
+  std::string archive_name;
+  std::string setup_name;
+  std::filesystem::path output;
+  std::string output_name;
+  std::optional<std::int64_t> source_date_epoch;
+};
+
+// Every input, opened once as a regular file and packed from that open file, and the resources of
+// the installer to write.
+struct PackInputs {
+  std::optional<InputFile> stub_file;
+  std::vector<std::uint8_t> stub_file_bytes;
+  std::span<const std::uint8_t> stub_bytes;
+  PeImage stub;
+  std::vector<ResourceItem> items;
+  std::optional<InputFile> icon;
+  std::vector<std::uint8_t> icon_bytes;
+  std::optional<InputFile> archive;
+  std::optional<InputFile> setup;
+  bool archive_not_7z = false;
+  std::size_t setup_index = 0;  // of the setup resource in `items`
+};
+
+bool SettleOptions(const PackOptions& options, PackSettings& settings, std::string& error) {
+  const auto refuse = [&](std::string reason) {
+    error = std::move(reason);
+    return false;
+  };
+  settings.archive_type = UpperCase(options.archive_type.value_or(std::string(kDefaultArchiveType)));
+  if (!IsPayloadType(settings.archive_type)) {
     return refuse("--archive-type must be " + PayloadTypeList() + ", not " + Quoted(*options.archive_type));
   }
   const std::optional<SetupForm> form = ParseSetupForm(options.setup_form.value_or("cabinet"));
   if (!form) return refuse("--setup-form must be cabinet, plain or patch, not " + Quoted(*options.setup_form));
-  const std::string archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
-  const std::string setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
+  settings.form = *form;
+  settings.archive_name = options.archive_name.value_or(std::string(kDefaultArchiveName));
+  settings.setup_name = options.setup_name.value_or(std::string(DefaultSetupName(*form)));
   for (const std::optional<std::string>& refusal :
-       {CheckArchiveName(archive_name), CheckSetupName(setup_name, *form),
-        options.previous_version ? CheckPreviousVersion(*options.previous_version, archive_name, archive_type)
-                                 : std::nullopt,
+       {CheckArchiveName(settings.archive_name), CheckSetupName(settings.setup_name, *form),
+        options.previous_version
+            ? CheckPreviousVersion(*options.previous_version, settings.archive_name, settings.archive_type)
+            : std::nullopt,
         CheckVendorOptions(options)}) {
     if (refusal) return refuse(*refusal);
   }
-  const std::filesystem::path output = PathFromUtf8(options.output);
-  const std::string output_name = Utf8FromPath(output.filename());
-  if (output_name.empty() || output_name == "." || output_name == "..") {
-    return refuse("--output \"" + options.output +
-                  "\" names a folder, not a file: give the installer's file name too, such as \"" +
-                  Utf8FromPath(output / "setup.exe") + "\"");
+  settings.output = PathFromUtf8(options.output);
+  settings.output_name = Utf8FromPath(settings.output.filename());
+  if (settings.output_name.empty() || settings.output_name == "." || settings.output_name == "..") {
+    return refuse("--output " + Quoted(options.output) +
+                  " names a folder, not a file: give the installer's file name too, such as " +
+                  Quoted(Utf8FromPath(settings.output / "setup.exe")));
   }
   if (!options.original_filename) {
-    if (const std::optional<std::string> refusal = CheckVersionText("--output's file name", output_name)) {
+    if (const std::optional<std::string> refusal = CheckVersionText("--output's file name", settings.output_name)) {
       return refuse(*refusal + " (it is the installer's OriginalFilename unless --original-filename is given)");
     }
   }
-  std::optional<std::int64_t> source_date_epoch;
-  if (!ReadSourceDateEpoch(source_date_epoch, error)) return refuse(error);
+  return ReadSourceDateEpoch(settings.source_date_epoch, error);
+}
 
-  // Every input is opened once, as a regular file, and packed from that open file.
-  std::optional<InputFile> stub_input;
-  std::vector<std::uint8_t> stub_file_bytes;
+// The stub given with --stub, or the one the tool carries, and its resources.
+bool ReadStub(const PackOptions& options, std::span<const std::uint8_t> carried_stub, PackInputs& inputs,
+              std::string& error) {
+  inputs.stub_bytes = carried_stub;
   if (options.stub) {
-    stub_input = OpenInput("stub", *options.stub, error);
-    if (!stub_input || !ReadWhole(*stub_input, "stub", *options.stub, kLargestStubSize, "an installer without payload",
-                                  stub_file_bytes, error)) {
-      return refuse(error);
+    inputs.stub_file = OpenInput("stub", *options.stub, error);
+    if (!inputs.stub_file || !ReadWhole(*inputs.stub_file, "stub", *options.stub, kLargestStubSize,
+                                        "an installer without payload", inputs.stub_file_bytes, error)) {
+      return false;
     }
+    inputs.stub_bytes = inputs.stub_file_bytes;
   }
-  const std::span<const std::uint8_t> stub_bytes =
-      options.stub ? std::span<const std::uint8_t>(stub_file_bytes) : carried_stub;
-  PeImage stub;
-  std::vector<ResourceItem> items;
-  if (!StubResources(stub_bytes, stub, items, error)) return refuse(error);
-  WarnOfMissingHardening(stub, stub_bytes, errors);
-  std::optional<InputFile> icon_input;
-  std::vector<std::uint8_t> icon_bytes;
+  return StubResources(inputs.stub_bytes, inputs.stub, inputs.items, error);
+}
+
+// The vendor's icon and version texts in place of the stub's.
+bool PutVendorResources(const PackOptions& options, const PackSettings& settings, PackInputs& inputs,
+                        std::string& error) {
   if (options.icon) {
-    icon_input = OpenInput("--icon", *options.icon, error, "an icon file holds at least one image");
-    if (!icon_input ||
-        !ReadWhole(*icon_input, "--icon", *options.icon, kLargestIconFile, "an icon file", icon_bytes, error)) {
-      return refuse(error);
+    inputs.icon = OpenInput("--icon", *options.icon, error, "an icon file holds at least one image");
+    if (!inputs.icon ||
+        !ReadWhole(*inputs.icon, "--icon", *options.icon, kLargestIconFile, "an icon file", inputs.icon_bytes, error)) {
+      return false;
     }
   }
-  if (!ApplyVendorResources(options, options.icon ? &icon_bytes : nullptr, output_name, items, error)) {
-    return refuse(error);
-  }
+  return ApplyVendorResources(options, options.icon ? &inputs.icon_bytes : nullptr, settings.output_name, inputs.items,
+                              error);
+}
 
-  const std::optional<InputFile> archive = OpenInput("archive", options.archive, error);
-  if (!archive) return refuse(error);
-  const std::optional<InputFile> setup = OpenInput("setup program", options.setup, error);
-  if (!setup) return refuse(error);
-  if (const std::optional<std::string> refusal = CheckSetupInput(*setup, options.setup, *form)) return refuse(*refusal);
+bool OpenPayload(const PackOptions& options, const PackSettings& settings, PackInputs& inputs, std::string& error) {
+  inputs.archive = OpenInput("archive", options.archive, error);
+  if (!inputs.archive) return false;
+  inputs.setup = OpenInput("setup program", options.setup, error);
+  if (!inputs.setup) return false;
+  if (const std::optional<std::string> refusal = CheckSetupInput(*inputs.setup, options.setup, settings.form)) {
+    error = *refusal;
+    return false;
+  }
   std::vector<std::uint8_t> archive_start;
-  if (!ReadPrefix(*archive, std::size(k7zSignature), archive_start)) {
-    return refuse("archive \"" + options.archive + "\" cannot be read");
+  if (!ReadPrefix(*inputs.archive, std::size(k7zSignature), archive_start)) {
+    error = "archive " + Quoted(options.archive) + " cannot be read";
+    return false;
   }
-  const bool archive_not_7z = archive_type == kPatchType<char>.Get() && !BeginsWith7zSignature(archive_start);
+  inputs.archive_not_7z = settings.archive_type == kPatchType<char>.Get() && !BeginsWith7zSignature(archive_start);
+  return true;
+}
 
-  // The output may be replaced only when it is none of the inputs, under whatever name.
-  OutputTarget target;
-  if (!ExamineOutput(output, target, error)) return refuse("--output " + Quoted(options.output) + " " + error);
-  const auto replaces = [&](const std::optional<InputFile>& input) {
-    return target.exists && input && input->identity == target.identity;
-  };
-  const auto same_file = [&](const char* option, const std::string& path) {
-    return refuse("--output " + Quoted(options.output) + " is the same file as " + option + " " + Quoted(path) +
-                  "; packing would replace it");
-  };
-  if (replaces(archive)) return same_file("--archive", options.archive);
-  if (replaces(setup)) return same_file("--setup", options.setup);
-  if (replaces(stub_input)) return same_file("--stub", *options.stub);
-  if (replaces(icon_input)) return same_file("--icon", *options.icon);
-
-  items.push_back(PayloadItem(archive_type, UpperCase(archive_name), {{}, archive->file.get(), archive->size}));
-  const std::size_t setup_index = items.size();
-  items.push_back(PayloadItem(SetupResourceType(*form), UpperCase(setup_name), {{}, setup->file.get(), setup->size}));
-  if (options.previous_version) items.push_back(PreviousVersionItem(*options.previous_version));
-  // The inputs as they are bound the image a cabinet makes, but for a few bytes per block: refuse
-  // a payload that is too large before anything is written.
-  ImagePlan plan;
-  if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
-  // A cabinet is smaller than its setup program by less than the program's size: without it, the
-  // image is already too large when the rest is.
-  const bool compressed = *form == SetupForm::kCabinet;
-  if (const std::optional<std::string> refusal =
-          ImageTooLargeToStart(plan.file_size - (compressed ? setup->size : 0),
-                               compressed ? "the installer would be at least" : "the installer would be")) {
-    return refuse(*refusal);
+// The output may be replaced only when it is none of the inputs, under whatever name.
+bool ExamineOutputIsNoInput(const PackOptions& options, const PackSettings& settings, const PackInputs& inputs,
+                            OutputTarget& target, std::string& error) {
+  if (!ExamineOutput(settings.output, target, error)) {
+    error = "--output " + Quoted(options.output) + " " + error;
+    return false;
   }
-
-  const std::filesystem::path folder = output.parent_path();
-  std::unique_ptr<TemporaryFile> cabinet;
-  if (*form == SetupForm::kCabinet) {
-    cabinet = TemporaryFile::Create(folder, error);
-    if (!cabinet) return refuse(error);
-    std::uint64_t cabinet_size = 0;
-    const std::int64_t setup_date = source_date_epoch.value_or(setup->modified);
-    if (!WriteSetupCabinet(*setup, setup_date, cabinet->File(), cabinet_size, error)) return refuse(error);
-    items[setup_index].content = {{}, cabinet->File(), cabinet_size};
-    if (!PlanImage(stub, stub_bytes, items, plan, error)) return refuse(error);
-    if (const std::optional<std::string> refusal = ImageTooLargeToStart(plan.file_size, "the installer would be")) {
-      return refuse(*refusal);
+  const std::pair<const std::optional<InputFile>*, std::pair<const char*, const std::string*>> inputs_by_option[] = {
+      {&inputs.archive, {"--archive", &options.archive}},
+      {&inputs.setup, {"--setup", &options.setup}},
+      {&inputs.stub_file, {"--stub", options.stub ? &*options.stub : nullptr}},
+      {&inputs.icon, {"--icon", options.icon ? &*options.icon : nullptr}}};
+  for (const auto& [input, option] : inputs_by_option) {
+    if (target.exists && *input && (*input)->identity == target.identity) {
+      error = "--output " + Quoted(options.output) + " is the same file as " + option.first + " " +
+              Quoted(*option.second) + "; packing would replace it";
+      return false;
     }
   }
+  return true;
+}
 
-  const std::unique_ptr<TemporaryFile> temporary = TemporaryFile::Create(folder, error);
-  if (!temporary) return refuse(error);
-  if (!WriteImage(plan, stub_bytes, temporary->File(), error)) return refuse(error);
-  // A replaced installer keeps its permissions (an executable stays executable).
-  if (!temporary->MoveTo(output, target.exists ? target.mode : TemporaryFile::DefaultMode(), error)) {
-    return refuse(error);
+void AddPayloadResources(const PackOptions& options, const PackSettings& settings, PackInputs& inputs) {
+  inputs.items.push_back(PayloadItem(settings.archive_type, UpperCase(settings.archive_name),
+                                     {{}, inputs.archive->file.get(), inputs.archive->size}));
+  inputs.setup_index = inputs.items.size();
+  inputs.items.push_back(PayloadItem(SetupResourceType(settings.form), UpperCase(settings.setup_name),
+                                     {{}, inputs.setup->file.get(), inputs.setup->size}));
+  if (options.previous_version) inputs.items.push_back(PreviousVersionItem(*options.previous_version));
+}
+
+// The inputs as they are bound the image a cabinet makes, but for a few bytes per block: a payload
+// that is too large is refused before anything is written. A cabinet is smaller than its setup
+// program by less than the program's size: without it, the image is already too large when the
+// rest is.
+bool PlanWithinWindowsLimit(const PackSettings& settings, const PackInputs& inputs, ImagePlan& plan,
+                            std::string& error) {
+  if (!PlanImage(inputs.stub, inputs.stub_bytes, inputs.items, plan, error)) return false;
+  const bool compressed = settings.form == SetupForm::kCabinet;
+  if (const std::optional<std::string> refusal =
+          ImageTooLargeToStart(plan.file_size - (compressed ? inputs.setup->size : 0),
+                               compressed ? "the installer would be at least" : "the installer would be")) {
+    error = *refusal;
+    return false;
   }
-  if (archive_not_7z) errors << "drelix-pack: warning: " << Not7zWarning() << "\n";
+  return true;
+}
+
+// For the cabinet form: the setup program compressed into a temporary cabinet beside the output,
+// which then stands for it, and the image planned again with it.
+bool CompressSetup(const PackSettings& settings, PackInputs& inputs, std::unique_ptr<TemporaryFile>& cabinet,
+                   ImagePlan& plan, std::string& error) {
+  if (settings.form != SetupForm::kCabinet) return true;
+  cabinet = TemporaryFile::Create(settings.output.parent_path(), error);
+  if (!cabinet) return false;
+  std::uint64_t cabinet_size = 0;
+  const std::int64_t setup_date = settings.source_date_epoch.value_or(inputs.setup->modified);
+  if (!WriteSetupCabinet(*inputs.setup, setup_date, cabinet->File(), cabinet_size, error)) return false;
+  inputs.items[inputs.setup_index].content = {{}, cabinet->File(), cabinet_size};
+  if (!PlanImage(inputs.stub, inputs.stub_bytes, inputs.items, plan, error)) return false;
+  if (const std::optional<std::string> refusal = ImageTooLargeToStart(plan.file_size, "the installer would be")) {
+    error = *refusal;
+    return false;
+  }
+  return true;
+}
+
+// Written to a temporary file beside the output, which takes the output's place only when whole. A
+// replaced installer keeps its permissions (an executable stays executable).
+bool WriteInstaller(const PackSettings& settings, const PackInputs& inputs, const ImagePlan& plan,
+                    const OutputTarget& target, std::string& error) {
+  const std::unique_ptr<TemporaryFile> temporary = TemporaryFile::Create(settings.output.parent_path(), error);
+  return temporary && WriteImage(plan, inputs.stub_bytes, temporary->File(), error) &&
+         temporary->MoveTo(settings.output, target.exists ? target.mode : TemporaryFile::DefaultMode(), error);
+}
+
+}  // namespace
+
+int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub, std::ostream& errors) {
+  std::string error;
+  const auto refused = [&] {
+    errors << "drelix-pack: " << error << "\n";
+    return 1;
+  };
+  PackSettings settings;
+  if (!SettleOptions(options, settings, error)) return refused();
+  PackInputs inputs;
+  if (!ReadStub(options, carried_stub, inputs, error)) return refused();
+  WarnOfMissingHardening(inputs.stub, inputs.stub_bytes, errors);
+  if (!PutVendorResources(options, settings, inputs, error) || !OpenPayload(options, settings, inputs, error)) {
+    return refused();
+  }
+  OutputTarget target;
+  if (!ExamineOutputIsNoInput(options, settings, inputs, target, error)) return refused();
+  AddPayloadResources(options, settings, inputs);
+  ImagePlan plan;
+  std::unique_ptr<TemporaryFile> cabinet;
+  if (!PlanWithinWindowsLimit(settings, inputs, plan, error) ||
+      !CompressSetup(settings, inputs, cabinet, plan, error) ||
+      !WriteInstaller(settings, inputs, plan, target, error)) {
+    return refused();
+  }
+  if (inputs.archive_not_7z) errors << "drelix-pack: warning: " << Not7zWarning() << "\n";
   return 0;
 }
