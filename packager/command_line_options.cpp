@@ -40,7 +40,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
   std::optional<std::string> format;
   std::string extracted;
   std::string into;
-  const OptionTarget targets[] = {
+  std::vector<OptionTarget> targets = {
       {"archive", &pack.archive, nullptr},
       {"setup", &pack.setup, nullptr},
       {"setup-form", nullptr, &pack.setup_form},
@@ -51,19 +51,14 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"stub", nullptr, &pack.stub},
       {"output", &pack.output, nullptr},
       {"icon", nullptr, &pack.icon},
-      {"product-name", nullptr, &pack.product_name},
-      {"company-name", nullptr, &pack.company_name},
-      {"file-description", nullptr, &pack.file_description},
-      {"copyright", nullptr, &pack.copyright},
-      {"product-version", nullptr, &pack.product_version},
-      {"file-version", nullptr, &pack.file_version},
-      {"original-filename", nullptr, &pack.original_filename},
       {"inspect", &inspected, nullptr},
       {"trust", &command_line.trust_file, nullptr},
       {"format", nullptr, &format},
       {"extract", &extracted, nullptr},
       {"into", &into, nullptr},
   };
+  for (const VendorTextField& field : kVendorTextFields)
+    targets.push_back({field.option, nullptr, &(pack.*field.value)});
   bool help = false;
   bool version = false;
   bool any_pack_option = false;
@@ -159,7 +154,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
 }
 
 std::string UsageText() {
-  return R"(Usage:
+  std::string text = R"(Usage:
   drelix-pack --archive FILE --setup FILE --output FILE [options]
   drelix-pack --inspect FILE [--trust FILE.pem] [--format text|json]
   drelix-pack --extract FILE --into DIRECTORY
@@ -184,15 +179,11 @@ Packing options:
 
 Vendor options (what is not given keeps the installer's own):
   --icon FILE.ico            the installer's icon: every image of the file (PNG images included)
-  --product-name TEXT        ProductName of the version block
-  --company-name TEXT        CompanyName
-  --file-description TEXT    FileDescription
-  --copyright TEXT           LegalCopyright
-  --product-version N.N.N.N  ProductVersion: the text as given for the string, the one to four
-                             numbers 0-65535 it begins with for the fixed part (2.3.1-beta: 2.3.1.0)
-  --file-version N.N.N.N     FileVersion, the same way
-  --original-filename NAME   OriginalFilename (default: the output's file name)
-  Texts are one line of at most 256 characters.
+)";
+  for (const VendorTextField& field : kVendorTextFields) {
+    text += "  --" + std::string(field.option) + " " + std::string(field.usage) + "\n";
+  }
+  return text + R"(  Texts are one line of at most 256 characters.
 
 Names are stored in upper case. Inputs and the output must be regular files, and the output none
 of the inputs; it is replaced only once complete, keeping its permissions. The cabinet dates the

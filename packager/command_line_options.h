@@ -7,27 +7,7 @@
 #include <vector>
 
 #include "installer_report.h"
-
-struct PackOptions {
-  std::string archive;
-  std::string setup;
-  std::optional<std::string> setup_form;
-  std::optional<std::string> archive_name;
-  std::optional<std::string> archive_type;
-  std::optional<std::string> setup_name;
-  std::optional<std::string> previous_version;
-  std::optional<std::string> stub;
-  std::string output;
-  // The vendor's own icon and version block; what is not given keeps the stub's.
-  std::optional<std::string> icon;
-  std::optional<std::string> product_name;
-  std::optional<std::string> company_name;
-  std::optional<std::string> file_description;
-  std::optional<std::string> copyright;
-  std::optional<std::string> product_version;
-  std::optional<std::string> file_version;
-  std::optional<std::string> original_filename;
-};
+#include "pack_options.h"
 
 struct CommandLine {
   enum class Action { pack, inspect, extract, help, version };

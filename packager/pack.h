@@ -7,7 +7,7 @@
 #include <ostream>
 #include <span>
 
-#include "command_line_options.h"
+#include "pack_options.h"
 
 // Returns the process exit code: 0 packed, 1 refused or failed (one line on `errors`).
 int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub, std::ostream& errors);

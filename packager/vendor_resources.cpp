@@ -10,23 +10,6 @@
 
 namespace {
 
-// Each text option and the version block's name for it.
-struct VersionText {
-  const char* option;
-  std::optional<std::string> PackOptions::*value;
-  std::u16string_view key;
-};
-
-constexpr VersionText kVersionTexts[] = {
-    {"--product-name", &PackOptions::product_name, u"ProductName"},
-    {"--company-name", &PackOptions::company_name, u"CompanyName"},
-    {"--file-description", &PackOptions::file_description, u"FileDescription"},
-    {"--copyright", &PackOptions::copyright, u"LegalCopyright"},
-    {"--product-version", &PackOptions::product_version, u"ProductVersion"},
-    {"--file-version", &PackOptions::file_version, u"FileVersion"},
-    {"--original-filename", &PackOptions::original_filename, u"OriginalFilename"},
-};
-
 // The vendor's texts and numbers in one of the stub's version blocks. Readers look only in the
 // tables the translation names, so each of those must be there to take the texts.
 bool EditVersionBlock(const PackOptions& options, const std::string& output_name, VersionBlock& block,
@@ -46,7 +29,7 @@ bool EditVersionBlock(const PackOptions& options, const std::string& output_name
     }
   }
   // Every table takes the texts, also one no translation names: some readers take the first.
-  for (const VersionText& text : kVersionTexts) {
+  for (const VendorTextField& text : kVendorTextFields) {
     if (options.*text.value) block.Set(text.key, Utf16FromUtf8(*(options.*text.value)));
   }
   if (!options.original_filename) block.Set(u"OriginalFilename", Utf16FromUtf8(output_name));
@@ -116,9 +99,10 @@ bool ApplyIcon(const std::vector<std::uint8_t>& icon_file, std::vector<ResourceI
 }  // namespace
 
 std::optional<std::string> CheckVendorOptions(const PackOptions& options) {
-  for (const VersionText& text : kVersionTexts) {
+  for (const VendorTextField& text : kVendorTextFields) {
     if (!(options.*text.value)) continue;
-    if (std::optional<std::string> refusal = CheckVersionText(text.option, *(options.*text.value))) return refusal;
+    if (std::optional<std::string> refusal = CheckVersionText("--" + std::string(text.option), *(options.*text.value)))
+      return refusal;
   }
   for (const auto& [option, value] :
        {std::pair{"--product-version", &options.product_version}, std::pair{"--file-version", &options.file_version}}) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line_options.h"
+#include "pack_options.h"
 #include "resource_tree.h"
 
 // The largest .ico file taken: a full set of sizes up to 256 pixels is well under 1 MiB.

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "byte_source.h"
+#include "command_line_options.h"
 #include "icon_file.h"
 #include "little_endian.h"
 #include "pe_format.h"
