@@ -133,7 +133,7 @@ TEST_F(CabinetExpansionTest, TargetInAMissingDirectoryFails) {
   EXPECT_EQ(ListDirectory(directory_.Path()), Names{L"SETUP.EX_"});
 }
 
-TEST_F(CabinetExpansionTest, CabinetPathWithoutUsableBackslashFails) {
+TEST_F(CabinetExpansionTest, RelativeOrDriveLessCabinetPathFails) {
   for (const wchar_t* path : {L"SETUP.EX_", L"\\SETUP.EX_"}) {
     EXPECT_FALSE(ExpandCabinet(path, (directory_ / L"setup.exe").c_str())) << Narrow(path);
   }
