@@ -31,15 +31,21 @@ bool Store(const OptionTarget& target, std::string value, std::string& error) {
   return true;
 }
 
-}  // namespace
-
-bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& command_line, std::string& error) {
-  command_line = CommandLine{};
-  PackOptions& pack = command_line.pack;
+// The options of the command line that choose what the tool does, as given.
+struct GivenOptions {
   std::string inspected;
   std::optional<std::string> format;
   std::string extracted;
   std::string into;
+  bool help = false;
+  bool version = false;
+  bool any_pack_option = false;
+};
+
+// Each argument to the option it names, checked only for syntax.
+bool ReadOptions(const std::vector<std::string>& arguments, CommandLine& command_line, GivenOptions& given,
+                 std::string& error) {
+  PackOptions& pack = command_line.pack;
   std::vector<OptionTarget> targets = {
       {"archive", &pack.archive, nullptr},
       {"setup", &pack.setup, nullptr},
@@ -51,17 +57,14 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       {"stub", nullptr, &pack.stub},
       {"output", &pack.output, nullptr},
       {"icon", nullptr, &pack.icon},
-      {"inspect", &inspected, nullptr},
+      {"inspect", &given.inspected, nullptr},
       {"trust", &command_line.trust_file, nullptr},
-      {"format", nullptr, &format},
-      {"extract", &extracted, nullptr},
-      {"into", &into, nullptr},
+      {"format", nullptr, &given.format},
+      {"extract", &given.extracted, nullptr},
+      {"into", &given.into, nullptr},
   };
   for (const VendorTextField& field : kVendorTextFields)
     targets.push_back({field.option, nullptr, &(pack.*field.value)});
-  bool help = false;
-  bool version = false;
-  bool any_pack_option = false;
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     const std::string& argument = arguments[index];
     if (argument.size() < 3 || argument.compare(0, 2, "--") != 0) {
@@ -75,7 +78,7 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
         error = "--" + EscapedText(name, EscapeContext::word) + " takes no value";
         return false;
       }
-      (name == "help" ? help : version) = true;
+      (name == "help" ? given.help : given.version) = true;
       continue;
     }
     const OptionTarget* target = nullptr;
@@ -96,52 +99,57 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
       return false;
     }
     if (!Store(*target, std::move(value), error)) return false;
-    any_pack_option =
-        any_pack_option || (target->name != "inspect" && target->name != "trust" && target->name != "format" &&
-                            target->name != "extract" && target->name != "into");
+    given.any_pack_option =
+        given.any_pack_option || (target->name != "inspect" && target->name != "trust" && target->name != "format" &&
+                                  target->name != "extract" && target->name != "into");
   }
+  return true;
+}
 
-  if (help || version) {
-    command_line.action = help ? CommandLine::Action::help : CommandLine::Action::version;
+// What the tool is to do, from the options given, and whether they go together.
+bool DecideAction(GivenOptions& given, CommandLine& command_line, std::string& error) {
+  if (given.help || given.version) {
+    command_line.action = given.help ? CommandLine::Action::help : CommandLine::Action::version;
     return true;
   }
-  if (!command_line.trust_file.empty() && inspected.empty()) {
+  if (!command_line.trust_file.empty() && given.inspected.empty()) {
     error = "--trust is only valid with --inspect";
     return false;
   }
-  if (format && inspected.empty()) {
+  if (given.format && given.inspected.empty()) {
     error = "--format goes with --inspect only";
     return false;
   }
-  if (!extracted.empty() || !into.empty()) {
-    if (extracted.empty() || into.empty()) {
+  if (!given.extracted.empty() || !given.into.empty()) {
+    if (given.extracted.empty() || given.into.empty()) {
       error = "--extract FILE and --into DIRECTORY go together";
       return false;
     }
-    if (any_pack_option || !inspected.empty()) {
+    if (given.any_pack_option || !given.inspected.empty()) {
       error = "--extract takes no other options but --into";
       return false;
     }
     command_line.action = CommandLine::Action::extract;
-    command_line.inspected_file = std::move(extracted);
-    command_line.extraction_directory = std::move(into);
+    command_line.inspected_file = std::move(given.extracted);
+    command_line.extraction_directory = std::move(given.into);
     return true;
   }
-  if (!inspected.empty()) {
-    const std::optional<ReportFormat> report_format = ParseReportFormat(format.value_or("text"));
+  if (!given.inspected.empty()) {
+    const std::optional<ReportFormat> report_format = ParseReportFormat(given.format.value_or("text"));
     if (!report_format) {
-      error = "--format must be text or json, not " + Quoted(*format);
+      error = "--format must be text or json, not " + Quoted(*given.format);
       return false;
     }
     command_line.report_format = *report_format;
-    if (any_pack_option) {
+    if (given.any_pack_option) {
       error = "--inspect takes no packing options";
       return false;
     }
     command_line.action = CommandLine::Action::inspect;
-    command_line.inspected_file = std::move(inspected);
+    command_line.inspected_file = std::move(given.inspected);
     return true;
   }
+  const PackOptions& pack = command_line.pack;
   for (const auto& [required, value] :
        {std::pair{"--archive FILE", &pack.archive}, std::pair{"--setup FILE", &pack.setup},
         std::pair{"--output FILE", &pack.output}}) {
@@ -151,6 +159,14 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& command_line, std::string& error) {
+  command_line = CommandLine{};
+  GivenOptions given;
+  return ReadOptions(arguments, command_line, given, error) && DecideAction(given, command_line, error);
 }
 
 std::string UsageText() {
