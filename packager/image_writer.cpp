@@ -110,9 +110,21 @@ std::uint32_t ImageChecksum::Finish(std::uint64_t file_size) const noexcept {
   return static_cast<std::uint32_t>(sum + file_size);
 }
 
-bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, std::vector<ResourceItem> resources,
-               ImagePlan& plan, std::string& error) {
-  plan = ImagePlan{};
+namespace {
+
+// Where the stub's resources go: the section they take (a new one appended when the stub has none),
+// where the copied prefix of the stub ends in the file and the resource section's address.
+struct ResourcePlace {
+  std::size_t section_index = 0;
+  bool appended = false;
+  std::uint64_t prefix_end = 0;
+  std::uint64_t rva = 0;
+};
+
+// The stub's resource section, which must start a section of its own and be followed by none but
+// the base relocations: only they can move, as nothing but their data directory refers to them, and
+// their entries name places in the sections that stay where they are.
+bool FindResourceSection(const PeImage& stub, ResourcePlace& place, std::string& error) {
   if (stub.file_alignment != kImageFileAlignment) {
     error = "the stub's file alignment is " + std::to_string(stub.file_alignment) +
             " bytes, not 4096: link it with --file-alignment 4096 so the payload stays mapped from the file";
@@ -120,7 +132,7 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   }
   const std::vector<SectionHeader>& sections = stub.sections;
   const std::uint32_t resource_rva = stub.directories[kResourceDirectory].virtual_address;
-  std::size_t resource_index = sections.size();
+  place.section_index = sections.size();
   if (resource_rva != 0) {
     const auto found = std::find_if(sections.begin(), sections.end(), [&](const SectionHeader& section) {
       return section.virtual_address == resource_rva;
@@ -129,23 +141,26 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
       error = "the stub's resources do not start a section of their own";
       return false;
     }
-    resource_index = static_cast<std::size_t>(found - sections.begin());
+    place.section_index = static_cast<std::size_t>(found - sections.begin());
   }
-  // Only the base relocations can move: nothing but their data directory refers to them, and their
-  // entries name places in the sections that stay where they are.
+  place.appended = place.section_index == sections.size();
   const SectionHeader* relocations = stub.SectionContaining(stub.directories[kBaseRelocationDirectory].virtual_address);
-  for (std::size_t index = resource_index + 1; index < sections.size(); ++index) {
+  for (std::size_t index = place.section_index + 1; index < sections.size(); ++index) {
     if (&sections[index] != relocations || stub.directories[kBaseRelocationDirectory].virtual_address == 0) {
       error = "the stub's section " + EscapedText(sections[index].name, EscapeContext::word) +
               " follows its resource section and cannot be moved";
       return false;
     }
   }
+  return true;
+}
 
-  std::uint64_t prefix_end = 0;
-  std::uint64_t next_rva = 0;
-  const bool appended = resource_index == sections.size();
-  if (appended) {
+// The part of the stub copied as it is (headers and the sections before the resources), and the
+// address the resource section takes.
+bool FindPrefix(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, ResourcePlace& place,
+                std::string& error) {
+  const std::vector<SectionHeader>& sections = stub.sections;
+  if (place.appended) {
     const std::uint64_t table_end = stub.section_table_offset + kSectionHeaderSize * (sections.size() + 1);
     bool room = table_end <= stub.size_of_headers;
     for (std::uint64_t offset = table_end - kSectionHeaderSize; room && offset < table_end; ++offset)
@@ -154,61 +169,59 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
       error = "the stub's headers have no room for a resource section";
       return false;
     }
-    prefix_end = stub.size_of_headers;
+    place.prefix_end = stub.size_of_headers;
     for (const SectionHeader& section : sections) {
-      prefix_end =
-          std::max<std::uint64_t>(prefix_end, std::uint64_t{section.pointer_to_raw_data} + section.size_of_raw_data);
-      next_rva = std::max<std::uint64_t>(
-          next_rva, section.virtual_address + std::max(section.virtual_size, section.size_of_raw_data));
+      place.prefix_end = std::max<std::uint64_t>(place.prefix_end,
+                                                 std::uint64_t{section.pointer_to_raw_data} + section.size_of_raw_data);
+      place.rva = std::max<std::uint64_t>(
+          place.rva, section.virtual_address + std::max(section.virtual_size, section.size_of_raw_data));
     }
-    prefix_end = AlignUp(prefix_end, kImageFileAlignment);
-    next_rva = AlignUp(next_rva, stub.section_alignment);
+    place.prefix_end = AlignUp(place.prefix_end, kImageFileAlignment);
+    place.rva = AlignUp(place.rva, stub.section_alignment);
   } else {
-    prefix_end = sections[resource_index].pointer_to_raw_data;
-    next_rva = resource_rva;
+    place.prefix_end = sections[place.section_index].pointer_to_raw_data;
+    place.rva = stub.directories[kResourceDirectory].virtual_address;
     // The headers are edited in the prefix, so they must lie wholly before the resources.
-    if (prefix_end < stub.size_of_headers) {
+    if (place.prefix_end < stub.size_of_headers) {
       error = "the stub's resource section starts inside its headers";
       return false;
     }
-    for (std::size_t index = 0; index < resource_index; ++index) {
-      if (std::uint64_t{sections[index].pointer_to_raw_data} + sections[index].size_of_raw_data > prefix_end) {
+    for (std::size_t index = 0; index < place.section_index; ++index) {
+      if (std::uint64_t{sections[index].pointer_to_raw_data} + sections[index].size_of_raw_data > place.prefix_end) {
         error = "the stub's section " + EscapedText(sections[index].name, EscapeContext::word) +
                 " lies behind its resource section in the file";
         return false;
       }
     }
   }
-
-  if (next_rva > kLargestImageSize) {
+  if (place.rva > kLargestImageSize) {
     error = "the stub's sections reach past the largest image";
     return false;
   }
-  const std::uint32_t section_rva = static_cast<std::uint32_t>(next_rva);
-  if (!LayOutResourceTree(std::move(resources), section_rva, plan.resources, error)) return false;
-  const std::uint64_t resource_raw_size = AlignUp(plan.resources.size, kImageFileAlignment);
-  plan.resource_section_offset = prefix_end;
-  std::uint64_t position = prefix_end + resource_raw_size;
-  next_rva = AlignUp(section_rva + plan.resources.size, stub.section_alignment);
+  return true;
+}
 
-  // A stub whose last section ends short of a 4 KiB boundary is padded with zeros up to it.
-  plan.prefix.assign(prefix_end, 0);
-  std::copy_n(stub_bytes.begin(), std::min<std::uint64_t>(prefix_end, stub_bytes.size()), plan.prefix.begin());
-  std::vector<std::uint8_t>& headers = plan.prefix;
-  const auto section_field = [&](std::size_t index, std::uint32_t offset) {
-    return &headers[stub.section_table_offset + kSectionHeaderSize * index + offset];
-  };
-  for (std::size_t index = resource_index + 1; index < sections.size(); ++index) {
+std::uint8_t* SectionField(std::vector<std::uint8_t>& headers, const PeImage& stub, std::size_t index,
+                           std::uint32_t offset) {
+  return &headers[stub.section_table_offset + kSectionHeaderSize * index + offset];
+}
+
+// The sections behind the resources (only the base relocations) move behind the new resource
+// section; `position` and `next_rva` end where the image does.
+bool MoveSectionsBehind(const PeImage& stub, const ResourcePlace& place, ImagePlan& plan, std::uint64_t& position,
+                        std::uint64_t& next_rva, std::string& error) {
+  const std::vector<SectionHeader>& sections = stub.sections;
+  for (std::size_t index = place.section_index + 1; index < sections.size(); ++index) {
     const SectionHeader& section = sections[index];
     const std::uint32_t moved_rva = static_cast<std::uint32_t>(next_rva);
     const std::uint32_t raw_size = static_cast<std::uint32_t>(AlignUp(section.size_of_raw_data, kImageFileAlignment));
     plan.moved_sections.push_back({section.pointer_to_raw_data, section.size_of_raw_data, position});
-    WriteUint32(section_field(index, kSectionVirtualAddressOffset), moved_rva);
-    WriteUint32(section_field(index, kSectionPointerToRawDataOffset),
+    WriteUint32(SectionField(plan.prefix, stub, index, kSectionVirtualAddressOffset), moved_rva);
+    WriteUint32(SectionField(plan.prefix, stub, index, kSectionPointerToRawDataOffset),
                 section.size_of_raw_data == 0 ? 0 : static_cast<std::uint32_t>(position));
-    WriteUint32(section_field(index, kSectionSizeOfRawDataOffset), raw_size);
+    WriteUint32(SectionField(plan.prefix, stub, index, kSectionSizeOfRawDataOffset), raw_size);
     const DataDirectory& old_relocations = stub.directories[kBaseRelocationDirectory];
-    SetDirectory(headers, stub, kBaseRelocationDirectory,
+    SetDirectory(plan.prefix, stub, kBaseRelocationDirectory,
                  {moved_rva + (old_relocations.virtual_address - section.virtual_address), old_relocations.size});
     position += raw_size;
     next_rva = AlignUp(std::uint64_t{moved_rva} + std::max(section.virtual_size, section.size_of_raw_data),
@@ -221,22 +234,29 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
             " bytes (4 GiB less one 4 KiB page: its sizes and addresses are 32-bit fields)";
     return false;
   }
+  return true;
+}
 
-  std::uint8_t* resource_header = section_field(resource_index, 0);
-  const std::uint32_t old_resource_raw_size = appended ? 0 : sections[resource_index].size_of_raw_data;
-  if (appended) {
+// The resource section's header (added when the stub had none) and the headers' sizes, with no
+// timestamp and no symbol table (nothing of the stub's tail is kept), and no certificate: a
+// signature of the stub would not cover the installer.
+void WriteHeaders(const PeImage& stub, const ResourcePlace& place, std::uint64_t image_size, ImagePlan& plan) {
+  std::vector<std::uint8_t>& headers = plan.prefix;
+  const std::uint64_t resource_raw_size = AlignUp(plan.resources.size, kImageFileAlignment);
+  std::uint8_t* resource_header = SectionField(headers, stub, place.section_index, 0);
+  const std::uint32_t old_resource_raw_size = place.appended ? 0 : stub.sections[place.section_index].size_of_raw_data;
+  if (place.appended) {
     std::copy_n(".rsrc\0\0\0", 8, resource_header);
     WriteUint32(resource_header + kSectionCharacteristicsOffset, kResourceSectionCharacteristics);
     std::uint8_t* count = &headers[stub.coff_header_offset + kCoffSectionCountOffset];
     WriteUint16(count, static_cast<std::uint16_t>(ReadUint16(count) + 1));
   }
+  const std::uint32_t section_rva = static_cast<std::uint32_t>(place.rva);
   WriteUint32(resource_header + kSectionVirtualSizeOffset, static_cast<std::uint32_t>(plan.resources.size));
   WriteUint32(resource_header + kSectionVirtualAddressOffset, section_rva);
   WriteUint32(resource_header + kSectionSizeOfRawDataOffset, static_cast<std::uint32_t>(resource_raw_size));
-  WriteUint32(resource_header + kSectionPointerToRawDataOffset, static_cast<std::uint32_t>(prefix_end));
+  WriteUint32(resource_header + kSectionPointerToRawDataOffset, static_cast<std::uint32_t>(place.prefix_end));
 
-  // No timestamp and no symbol table (nothing of the stub's tail is kept), and no certificate: a
-  // signature of the stub would not cover the installer.
   WriteUint32(&headers[stub.coff_header_offset + kCoffTimeDateStampOffset], 0);
   WriteUint32(&headers[stub.coff_header_offset + kCoffSymbolTableOffset], 0);
   WriteUint32(&headers[stub.coff_header_offset + kCoffSymbolCountOffset], 0);
@@ -244,11 +264,31 @@ bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, st
   WriteUint32(optional + kOptionalSizeOfInitializedDataOffset,
               ReadUint32(optional + kOptionalSizeOfInitializedDataOffset) - old_resource_raw_size +
                   static_cast<std::uint32_t>(resource_raw_size));
-  WriteUint32(optional + kOptionalSizeOfImageOffset, static_cast<std::uint32_t>(next_rva));
+  WriteUint32(optional + kOptionalSizeOfImageOffset, static_cast<std::uint32_t>(image_size));
   WriteUint32(optional + kOptionalCheckSumOffset, 0);
   SetDirectory(headers, stub, kResourceDirectory, {section_rva, static_cast<std::uint32_t>(plan.resources.size)});
   SetDirectory(headers, stub, kCertificateDirectory, {});
   plan.check_sum_offset = stub.optional_header_offset + kOptionalCheckSumOffset;
+}
+
+}  // namespace
+
+bool PlanImage(const PeImage& stub, std::span<const std::uint8_t> stub_bytes, std::vector<ResourceItem> resources,
+               ImagePlan& plan, std::string& error) {
+  plan = ImagePlan{};
+  ResourcePlace place;
+  if (!FindResourceSection(stub, place, error) || !FindPrefix(stub, stub_bytes, place, error)) return false;
+  if (!LayOutResourceTree(std::move(resources), static_cast<std::uint32_t>(place.rva), plan.resources, error)) {
+    return false;
+  }
+  plan.resource_section_offset = place.prefix_end;
+  // A stub whose last section ends short of a 4 KiB boundary is padded with zeros up to it.
+  plan.prefix.assign(place.prefix_end, 0);
+  std::copy_n(stub_bytes.begin(), std::min<std::uint64_t>(place.prefix_end, stub_bytes.size()), plan.prefix.begin());
+  std::uint64_t position = place.prefix_end + AlignUp(plan.resources.size, kImageFileAlignment);
+  std::uint64_t next_rva = AlignUp(place.rva + plan.resources.size, stub.section_alignment);
+  if (!MoveSectionsBehind(stub, place, plan, position, next_rva, error)) return false;
+  WriteHeaders(stub, place, next_rva, plan);
   return true;
 }
 
