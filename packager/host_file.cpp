@@ -151,6 +151,32 @@ FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& information) {
           std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
 }
 
+// A file handle owned until a C stream takes it over; closed on every other way out.
+class OwnedFileHandle {
+ public:
+  explicit OwnedFileHandle(HANDLE handle) : handle_(handle) {}
+  OwnedFileHandle(const OwnedFileHandle&) = delete;
+  OwnedFileHandle& operator=(const OwnedFileHandle&) = delete;
+  ~OwnedFileHandle() {
+    if (IsValid()) CloseHandle(handle_);
+  }
+  HANDLE Get() const { return handle_; }
+  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // A stream over the handle, which then belongs to the stream; null when none can be made, the
+  // handle (or the descriptor made of it) closed.
+  std::FILE* IntoStream(int flags, const char* mode) {
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle_), flags);
+    if (descriptor < 0) return nullptr;
+    handle_ = INVALID_HANDLE_VALUE;
+    std::FILE* file = _fdopen(descriptor, mode);
+    if (file == nullptr) _close(descriptor);
+    return file;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
 bool SetDeleteOnClose(HANDLE handle, bool delete_file) {
   FILE_DISPOSITION_INFO disposition = {};
   disposition.DeleteFile = delete_file ? TRUE : FALSE;
@@ -360,22 +386,16 @@ std::uint32_t TemporaryFile::DefaultMode() {
 
 std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::string& reason) {
   // Backup semantics open a directory too, so it is named for what it is.
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  OwnedFileHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsValid()) {
     reason = "does not exist or cannot be read";
     return std::nullopt;
   }
   BY_HANDLE_FILE_INFORMATION information = {};
-  if (!ExamineHandle(handle, information, reason)) {
-    CloseHandle(handle);
-    return std::nullopt;
-  }
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
-  std::FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "rb");
+  if (!ExamineHandle(handle.Get(), information, reason)) return std::nullopt;
+  std::FILE* file = handle.IntoStream(_O_RDONLY | _O_BINARY, "rb");
   if (file == nullptr) {
-    if (descriptor < 0) CloseHandle(handle);
-    if (descriptor >= 0) _close(descriptor);
     reason = "cannot be read";
     return std::nullopt;
   }
@@ -385,18 +405,17 @@ std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::s
 
 bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std::string& reason) {
   target = OutputTarget{};
-  HANDLE handle =
-      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  const OwnedFileHandle handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.IsValid()) {
     const DWORD failure = GetLastError();
     if (failure == ERROR_FILE_NOT_FOUND || failure == ERROR_PATH_NOT_FOUND) return true;
     reason = "cannot be examined (Windows error " + std::to_string(failure) + ")";
     return false;
   }
   BY_HANDLE_FILE_INFORMATION information = {};
-  const bool regular = ExamineHandle(handle, information, reason);
-  CloseHandle(handle);
+  const bool regular = ExamineHandle(handle.Get(), information, reason);
   if (regular) target = {true, IdentityOf(information), 0};
   return regular;
 }
@@ -409,27 +428,24 @@ std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path
         "cannot create a file in the output's folder " + Quoted(Utf8FromPath(temporary->directory_)) + ": " + reason;
     return nullptr;
   };
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < kNameTries && handle == INVALID_HANDLE_VALUE; ++attempt) {
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::filesystem::path name = temporary->directory_ / RandomName();
     // CREATE_NEW fails on any existing name, a link included: the file is always a new one.
-    handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return fail(WindowsReason());
-    if (handle != INVALID_HANDLE_VALUE) temporary->name_ = name;
+    OwnedFileHandle handle(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle.IsValid()) {
+      if (GetLastError() != ERROR_FILE_EXISTS) return fail(WindowsReason());
+      continue;
+    }
+    temporary->name_ = name;
+    // Marked for deletion at once: however the process ends, closing the handle removes the file,
+    // until MoveTo takes the mark off.
+    SetDeleteOnClose(handle.Get(), true);
+    temporary->file_.reset(handle.IntoStream(_O_RDWR | _O_BINARY, "w+b"));
+    if (!temporary->file_) return fail("cannot open it as a stream");
+    return temporary;
   }
-  if (handle == INVALID_HANDLE_VALUE) return fail("every name tried was taken");
-  // Marked for deletion at once: however the process ends, closing the handle removes the file,
-  // until MoveTo takes the mark off.
-  SetDeleteOnClose(handle, true);
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
-  temporary->file_.reset(descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b"));
-  if (!temporary->file_) {
-    if (descriptor < 0) CloseHandle(handle);
-    if (descriptor >= 0) _close(descriptor);
-    return fail("cannot open it as a stream");
-  }
-  return temporary;
+  return fail("every name tried was taken");
 }
 
 void TemporaryFile::Forget() { name_.clear(); }
