@@ -193,8 +193,6 @@ PayloadFacts ReadPayloadFacts(const PeImage& image, ByteSource& source, const st
 
 namespace {
 
-std::string Shown(const std::string& path) { return Quoted(path); }
-
 // The files written so far, removed with the directory unless the extraction completes.
 class ExtractionDirectory {
  public:
@@ -277,17 +275,17 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
     return code;
   };
   const auto would_fail = [&](const std::string& verdict) {
-    return stop(kExtractionRefused, Shown(installer) + " would fail" + verdict + "; nothing written");
+    return stop(kExtractionRefused, Quoted(installer) + " would fail" + verdict + "; nothing written");
   };
   std::string error;
   const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(installer), error);
-  if (!input) return stop(kExtractionRefused, Shown(installer) + " " + error);
+  if (!input) return stop(kExtractionRefused, Quoted(installer) + " " + error);
   FileByteSource source(input->file.get(), input->size);
   PeImage image;
   std::vector<ResourceItem> items;
   bool limit_passed = false;
   if (!ReadPeImage(source, image, error) || !ReadResourceTree(image, source, items, error, limit_passed)) {
-    return stop(limit_passed ? kExtractionNotReplayed : kExtractionRefused, Shown(installer) + ": " + error);
+    return stop(limit_passed ? kExtractionNotReplayed : kExtractionRefused, Quoted(installer) + ": " + error);
   }
   if (const std::optional<std::string> refusal = ImageTooLargeToStart(input->size, "the installer is"))
     return would_fail(": " + *refusal);
@@ -304,7 +302,7 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
                       std::to_string(facts.verdict.windows_error) + "): " + facts.verdict.reason);
   }
   if (facts.verdict.outcome == RunVerdict::Outcome::kUnknown) {
-    return stop(kExtractionNotReplayed, Shown(installer) + ": " + facts.verdict.reason + "; nothing written");
+    return stop(kExtractionNotReplayed, Quoted(installer) + ": " + facts.verdict.reason + "; nothing written");
   }
   // A cabinet is written as the setup program it expands to, and deleted, as the installer does.
   const PayloadFile setup_program{
@@ -313,11 +311,11 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
   const std::optional<std::filesystem::path> archive_name = HostFileName(facts.archive.name);
   const std::optional<std::filesystem::path> setup_name = HostFileName(setup_program.name);
   if (!archive_name || !setup_name) {
-    return stop(kExtractionNotReplayed, Shown(installer) + ": a payload name is no plain file name on this system");
+    return stop(kExtractionNotReplayed, Quoted(installer) + ": a payload name is no plain file name on this system");
   }
 
   ExtractionDirectory target(PathFromUtf8(directory));
-  if (!target.Create(error)) return stop(kExtractionRefused, "--into " + Shown(directory) + " " + error);
+  if (!target.Create(error)) return stop(kExtractionRefused, "--into " + Quoted(directory) + " " + error);
   const bool written =
       target.Write(
           *archive_name,
@@ -330,7 +328,7 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
                                                      : CopyRange(source, facts.setup, output, reason);
           },
           error);
-  if (!written) return stop(kExtractionRefused, "cannot write into " + Shown(directory) + ": " + error);
+  if (!written) return stop(kExtractionRefused, "cannot write into " + Quoted(directory) + ": " + error);
   target.Keep();
   if (facts.archive_not_7z) errors << "drelix-pack: warning: " << Not7zWarning() << "\n";
   if (facts.verdict.setup_run) {
