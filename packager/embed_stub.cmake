@@ -11,7 +11,7 @@ string(REGEX REPLACE "((0x..,){16})" "\\1\n  " bytes "${bytes}")
 # The stub's file name only: the build's folder would make the tool's symbols differ between builds.
 get_filename_component(stub_name "${STUB}" NAME)
 file(WRITE "${OUTPUT}.new" "// Generated from ${stub_name} by embed_stub.cmake.\n"
-                           "#include \"embedded_stub.h\"\n\n"
+                           "#include \"host/embedded_stub.h\"\n\n"
                            "namespace {\n\nconstexpr std::uint8_t kStub[] = {\n  ${bytes}\n};\n\n}  // namespace\n\n"
                            "std::span<const std::uint8_t> EmbeddedStub() { return kStub; }\n")
 file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)

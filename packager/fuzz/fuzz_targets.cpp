@@ -10,19 +10,19 @@
 
 #include <unistd.h>
 
-#include "authenticode_signature.h"
-#include "byte_source.h"
-#include "cabinet_reader.h"
-#include "escaped_text.h"
-#include "icon_file.h"
-#include "installer_report.h"
-#include "little_endian.h"
-#include "pack.h"
-#include "pe_format.h"
-#include "pe_image.h"
+#include "cabinet/cabinet_reader.h"
+#include "encoding/escaped_text.h"
+#include "encoding/little_endian.h"
+#include "encoding/text_encoding.h"
+#include "host/byte_source.h"
+#include "image/icon_file.h"
+#include "image/pe_format.h"
+#include "image/pe_image.h"
+#include "image/version_block.h"
+#include "inspect/installer_report.h"
+#include "pack/pack.h"
+#include "signature/authenticode_signature.h"
 #include "tests/smallest_program.h"
-#include "text_encoding.h"
-#include "version_block.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "byte_source.h"
-#include "der_reader.h"
-#include "installer_report.h"
-#include "little_endian.h"
-#include "pe_format.h"
-#include "pe_image.h"
+#include "encoding/little_endian.h"
+#include "host/byte_source.h"
+#include "image/pe_format.h"
+#include "image/pe_image.h"
+#include "inspect/installer_report.h"
+#include "signature/der_reader.h"
 #include "stub_packing_test.h"
 
 namespace {

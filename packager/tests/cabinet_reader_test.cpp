@@ -1,7 +1,7 @@
 // The reader of the setup cabinet: what the tool's writer and gcab write comes back byte for byte,
 // and each way a hostile cabinet can go wrong ends in its verdict: refused where the cabinet library
 // would fail too, not read where the library might succeed.
-#include "cabinet_reader.h"
+#include "cabinet/cabinet_reader.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "cabinet_format.h"
-#include "cabinet_writer.h"
-#include "little_endian.h"
+#include "cabinet/cabinet_format.h"
+#include "cabinet/cabinet_writer.h"
+#include "encoding/little_endian.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // verify every block's checksum), and by a reading of our own that checks what cabextract lets
 // pass: the header fields, MSZIP's 32 KiB + 12 byte limit on a block, and that every block
 // inflates on its own, without the history of the blocks before it.
-#include "cabinet_writer.h"
+#include "cabinet/cabinet_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

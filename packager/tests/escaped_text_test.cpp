@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "escaped_text.h"
+#include "encoding/escaped_text.h"
 #include "fuzz_targets.h"
 
 namespace {

@@ -9,13 +9,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "byte_source.h"
-#include "cabinet_reader.h"
+#include "cabinet/cabinet_reader.h"
+#include "encoding/little_endian.h"
 #include "fuzz_targets.h"
-#include "installer_report.h"
-#include "little_endian.h"
-#include "pe_format.h"
-#include "version_block.h"
+#include "host/byte_source.h"
+#include "image/pe_format.h"
+#include "image/version_block.h"
+#include "inspect/installer_report.h"
 
 namespace {
 

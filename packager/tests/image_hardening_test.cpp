@@ -10,13 +10,13 @@
 #include <fstream>
 #include <sstream>
 
-#include "byte_source.h"
-#include "image_hardening.h"
-#include "little_endian.h"
-#include "pack.h"
-#include "pe_image.h"
+#include "encoding/little_endian.h"
+#include "extraction/setup_program_check.h"
+#include "host/byte_source.h"
+#include "image/image_hardening.h"
+#include "image/pe_image.h"
+#include "pack/pack.h"
 #include "runtime/load_configuration.h"
-#include "setup_program_check.h"
 #include "stub_packing_test.h"
 
 namespace {

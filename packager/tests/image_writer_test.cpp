@@ -10,12 +10,12 @@
 #include <random>
 #include <sstream>
 
-#include "byte_source.h"
-#include "image_writer.h"
-#include "little_endian.h"
-#include "pack.h"
-#include "pe_image.h"
-#include "resource_tree.h"
+#include "encoding/little_endian.h"
+#include "host/byte_source.h"
+#include "image/image_writer.h"
+#include "image/pe_image.h"
+#include "image/resource_tree.h"
+#include "pack/pack.h"
 #include "stub_packing_test.h"
 
 namespace {

@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <sstream>
 
-#include "cabinet_reader.h"
-#include "cabinet_writer.h"
-#include "image_writer.h"
-#include "installer_report.h"
-#include "payload_extraction.h"
-#include "setup_program_check.h"
-#include "sha256.h"
+#include "cabinet/cabinet_reader.h"
+#include "cabinet/cabinet_writer.h"
+#include "extraction/payload_extraction.h"
+#include "extraction/setup_program_check.h"
+#include "image/image_writer.h"
+#include "inspect/installer_report.h"
+#include "signature/sha256.h"
 #include "stub_packing_test.h"
 
 namespace {

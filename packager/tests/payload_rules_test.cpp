@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "conventions/exit_outcome.h"
-#include "payload_rules.h"
+#include "extraction/payload_rules.h"
 
 namespace {
 

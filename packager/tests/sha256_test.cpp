@@ -1,7 +1,7 @@
 // SHA-256 through the host's library (OpenSSL on Linux; BCrypt on Windows, where the cross build
 // runs this same file under Wine) against the FIPS 180-4 examples, and against coreutils' sha256sum
 // at the lengths where the padding spills into an extra block, fed whole and in uneven pieces.
-#include "sha256.h"
+#include "signature/sha256.h"
 
 #include <gtest/gtest.h>
 

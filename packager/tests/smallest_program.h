@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "little_endian.h"
-#include "pe_format.h"
+#include "encoding/little_endian.h"
+#include "image/pe_format.h"
 
 inline std::vector<std::uint8_t> SmallestProgramImage() {
   constexpr std::uint32_t kOptionalHeaderSize = 240;

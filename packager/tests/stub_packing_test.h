@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "pack.h"
+#include "pack/pack.h"
 #include "smallest_program.h"
 
 using Bytes = std::vector<std::uint8_t>;

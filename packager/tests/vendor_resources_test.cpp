@@ -6,17 +6,17 @@
 
 #include <algorithm>
 
-#include "byte_source.h"
-#include "command_line_options.h"
-#include "icon_file.h"
-#include "little_endian.h"
-#include "pe_format.h"
-#include "pe_image.h"
-#include "resource_tree.h"
+#include "encoding/little_endian.h"
+#include "encoding/text_encoding.h"
+#include "host/byte_source.h"
+#include "image/icon_file.h"
+#include "image/pe_format.h"
+#include "image/pe_image.h"
+#include "image/resource_tree.h"
+#include "image/version_block.h"
+#include "pack/vendor_resources.h"
 #include "stub_packing_test.h"
-#include "text_encoding.h"
-#include "vendor_resources.h"
-#include "version_block.h"
+#include "tool/command_line_options.h"
 
 namespace {
 
