@@ -46,8 +46,45 @@
 # drelix-pack refuses, when the installer is built, everything the installer would refuse at run
 # time (names, types, forms, empty files, a payload too large for an image), with a message that
 # says why; this function refuses only what is wrong with the call itself.
+#
+#   bootstrap_installer_keywords(<file keywords variable> <value keywords variable>)
+#
+# Sets the two variables to add_bootstrap_installer's keywords: those naming a file, and those
+# taking a value as it is. A build that forwards settings of its own to the function takes their
+# names from here, so a new keyword reaches it too.
 
 find_program(OSSLSIGNCODE_EXECUTABLE osslsigncode)
+
+# The keywords of the vendor's texts, from drelix-pack's own rows (packager/pack/vendor_text_fields.inc,
+# installed beside this file): each option in upper case with "_" for "-".
+function(_bootstrap_installer_vendor_texts variable)
+  set(fields ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/vendor_text_fields.inc)
+  if(NOT EXISTS ${fields})
+    set(fields ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../packager/pack/vendor_text_fields.inc)
+  endif()
+  # A new row configures again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${fields})
+  file(STRINGS ${fields} rows REGEX "^VENDOR_TEXT_FIELD\\(\"[a-z-]+\"")
+  set(vendor_texts)
+  foreach(row IN LISTS rows)
+    if(row MATCHES "^VENDOR_TEXT_FIELD\\(\"([a-z-]+)\"")
+      string(TOUPPER ${CMAKE_MATCH_1} keyword)
+      string(REPLACE "-" "_" keyword ${keyword})
+      list(APPEND vendor_texts ${keyword})
+    endif()
+  endforeach()
+  if(NOT vendor_texts)
+    message(FATAL_ERROR "add_bootstrap_installer: no vendor texts in ${fields}")
+  endif()
+  set(${variable} ${vendor_texts} PARENT_SCOPE)
+endfunction()
+
+function(bootstrap_installer_keywords file_keywords value_keywords)
+  _bootstrap_installer_vendor_texts(vendor_texts)
+  set(${file_keywords} ARCHIVE SETUP CERTIFICATE KEY PKCS12 PASSWORD_FILE ICON STUB PARENT_SCOPE)
+  set(${value_keywords} ARCHIVE_NAME ARCHIVE_TYPE SETUP_FORM SETUP_NAME PREVIOUS_VERSION OUTPUT_NAME ${vendor_texts}
+      TIMESTAMP_URL PARENT_SCOPE)
+endfunction()
 
 # A text as one element of a custom command: a semicolon would split it into arguments, and "$<"
 # would start a generator expression; each is written as an expression that gives the character.
@@ -58,8 +95,9 @@ function(_bootstrap_installer_text variable text)
 endfunction()
 
 function(add_bootstrap_installer target)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG ""
-    "ARCHIVE;SETUP;ARCHIVE_NAME;ARCHIVE_TYPE;SETUP_FORM;SETUP_NAME;PREVIOUS_VERSION;OUTPUT_NAME;CERTIFICATE;KEY;PKCS12;PASSWORD_FILE;TIMESTAMP_URL;ICON;PRODUCT_NAME;COMPANY_NAME;FILE_DESCRIPTION;COPYRIGHT;PRODUCT_VERSION;FILE_VERSION;ORIGINAL_FILENAME;STUB" "")
+  bootstrap_installer_keywords(file_keywords value_keywords)
+  _bootstrap_installer_vendor_texts(vendor_texts)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "${file_keywords};${value_keywords}" "")
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "add_bootstrap_installer: unknown arguments: ${ARG_UNPARSED_ARGUMENTS}")
   endif()
@@ -83,7 +121,7 @@ function(add_bootstrap_installer target)
   endif()
 
   set(inputs)
-  foreach(role IN ITEMS ARCHIVE SETUP CERTIFICATE KEY PKCS12 PASSWORD_FILE ICON STUB)
+  foreach(role IN LISTS file_keywords)
     set(path "${ARG_${role}}")
     set(${role} "")  # not a variable of the caller's of the same name
     if(path STREQUAL "")
@@ -107,8 +145,7 @@ function(add_bootstrap_installer target)
       list(APPEND pack_options --${name} ${ARG_${option}})
     endif()
   endforeach()
-  foreach(option IN ITEMS PREVIOUS_VERSION PRODUCT_NAME COMPANY_NAME FILE_DESCRIPTION COPYRIGHT PRODUCT_VERSION
-                         FILE_VERSION ORIGINAL_FILENAME)
+  foreach(option IN ITEMS PREVIOUS_VERSION ${vendor_texts})
     if(DEFINED ARG_${option})
       string(TOLOWER ${option} name)
       string(REPLACE "_" "-" name ${name})

@@ -1,7 +1,8 @@
 # What is installed and packaged with drelix-pack, in one layout for both hosts: the tool in bin/,
 # its documents in share/doc/drelix-pack/ and the CMake package DrelixBootstrap in
-# lib/cmake/DrelixBootstrap/. The native build installs the Linux tool, with its manual page, and
-# CPack makes a Debian package; the cross build installs drelix-pack.exe, and CPack makes a .zip.
+# lib/cmake/DrelixBootstrap/ (with the tool's rows of vendor texts, which give it its keywords). The
+# native build installs the Linux tool, with its manual page, and CPack makes a Debian package; the
+# cross build installs drelix-pack.exe, and CPack makes a .zip.
 #
 # Run with SOURCE_DATE_EPOCH set (scripts/release.sh sets it from the last commit), every file
 # packaged carries that time, so two builds of one commit give the same package bytes.
@@ -52,6 +53,7 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/DrelixBootstrapConf
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/DrelixBootstrapConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/DrelixBootstrapConfigVersion.cmake
               ${docs_root}/cmake/BootstrapInstaller.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/pack/vendor_text_fields.inc
         DESTINATION ${package_directory})
 
 if(WIN32)

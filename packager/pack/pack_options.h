@@ -1,6 +1,6 @@
 // What packing is asked for, as the command line gives it; what the values mean is checked by
-// packing. The vendor's version texts are one row each, read by the parser, the usage text, the
-// checks and the version block writer alike, so a new text is one row here.
+// packing. The vendor's version texts are one row each in vendor_text_fields.inc, read by the parser,
+// the usage text, the checks and the version block writer alike, and by add_bootstrap_installer.
 #pragma once
 
 #include <optional>
@@ -19,13 +19,9 @@ struct PackOptions {
   std::string output;
   // The vendor's own icon and version block; what is not given keeps the stub's.
   std::optional<std::string> icon;
-  std::optional<std::string> product_name;
-  std::optional<std::string> company_name;
-  std::optional<std::string> file_description;
-  std::optional<std::string> copyright;
-  std::optional<std::string> product_version;
-  std::optional<std::string> file_version;
-  std::optional<std::string> original_filename;
+#define VENDOR_TEXT_FIELD(option, member, key, usage) std::optional<std::string> member;
+#include "pack/vendor_text_fields.inc"
+#undef VENDOR_TEXT_FIELD
 };
 
 // A vendor text option: its name on the command line (after "--"), where it is kept, the version
@@ -38,14 +34,7 @@ struct VendorTextField {
 };
 
 inline constexpr VendorTextField kVendorTextFields[] = {
-    {"product-name", &PackOptions::product_name, u"ProductName", "TEXT        ProductName of the version block"},
-    {"company-name", &PackOptions::company_name, u"CompanyName", "TEXT        CompanyName"},
-    {"file-description", &PackOptions::file_description, u"FileDescription", "TEXT    FileDescription"},
-    {"copyright", &PackOptions::copyright, u"LegalCopyright", "TEXT           LegalCopyright"},
-    {"product-version", &PackOptions::product_version, u"ProductVersion",
-     "N.N.N.N  ProductVersion: the text as given for the string, the one to four\n"
-     "                             numbers 0-65535 it begins with for the fixed part (2.3.1-beta: 2.3.1.0)"},
-    {"file-version", &PackOptions::file_version, u"FileVersion", "N.N.N.N     FileVersion, the same way"},
-    {"original-filename", &PackOptions::original_filename, u"OriginalFilename",
-     "NAME   OriginalFilename (default: the output's file name)"},
+#define VENDOR_TEXT_FIELD(option, member, key, usage) {option, &PackOptions::member, key, usage},
+#include "pack/vendor_text_fields.inc"
+#undef VENDOR_TEXT_FIELD
 };
