@@ -11,27 +11,8 @@ namespace {
 
 bool IsPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
-}  // namespace
-
-const SectionHeader* PeImage::SectionContaining(std::uint32_t rva) const {
-  for (const SectionHeader& section : sections) {
-    const std::uint32_t extent = std::max(section.virtual_size, section.size_of_raw_data);
-    if (rva >= section.virtual_address && rva - section.virtual_address < extent) return &section;
-  }
-  return nullptr;
-}
-
-bool PeImage::FileOffsetOf(std::uint32_t rva, std::uint64_t size, std::uint64_t& offset) const {
-  const SectionHeader* section = SectionContaining(rva);
-  if (section == nullptr) return false;
-  const std::uint64_t inside = rva - section->virtual_address;
-  if (inside + size > section->size_of_raw_data) return false;
-  offset = section->pointer_to_raw_data + inside;
-  return true;
-}
-
-bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
-  image = PeImage{};
+// The PE signature and the COFF header, where the DOS header says: the offsets of what follows.
+bool ReadFileHeader(ByteSource& source, PeImage& image, std::uint16_t& section_count, std::string& error) {
   std::uint8_t dos_header[kDosHeaderSize];
   if (!source.Read(0, dos_header, sizeof dos_header) || dos_header[0] != 'M' || dos_header[1] != 'Z') {
     error = "not a Windows executable (no MZ header)";
@@ -49,7 +30,7 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     error = "not an x86-64 image";
     return false;
   }
-  const std::uint16_t section_count = ReadUint16(coff + kCoffSectionCountOffset);
+  section_count = ReadUint16(coff + kCoffSectionCountOffset);
   const std::uint16_t optional_size = ReadUint16(coff + kCoffOptionalHeaderSizeOffset);
   // The headers' offsets are 32-bit fields: ones that would wrap around cannot be an image's.
   if (std::uint64_t{signature_offset} + kPeSignatureSize + kCoffHeaderSize + optional_size > UINT32_MAX) {
@@ -59,7 +40,12 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
   image.coff_header_offset = signature_offset + kPeSignatureSize;
   image.optional_header_offset = image.coff_header_offset + kCoffHeaderSize;
   image.section_table_offset = image.optional_header_offset + optional_size;
+  return true;
+}
 
+// The optional header's fixed part: a PE32+ image's layout and how many data directories it has.
+bool ReadOptionalHeader(ByteSource& source, PeImage& image, std::uint32_t& directory_count, std::string& error) {
+  const std::uint32_t optional_size = image.section_table_offset - image.optional_header_offset;
   std::uint8_t optional_start[kOptionalDataDirectoryOffset];
   if (optional_size < sizeof optional_start ||
       !source.Read(image.optional_header_offset, optional_start, sizeof optional_start)) {
@@ -75,7 +61,7 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
   image.size_of_image = ReadUint32(optional_start + kOptionalSizeOfImageOffset);
   image.size_of_headers = ReadUint32(optional_start + kOptionalSizeOfHeadersOffset);
   image.check_sum = ReadUint32(optional_start + kOptionalCheckSumOffset);
-  const std::uint32_t directory_count = ReadUint32(optional_start + kOptionalDirectoryCountOffset);
+  directory_count = ReadUint32(optional_start + kOptionalDirectoryCountOffset);
   if (directory_count <= kBaseRelocationDirectory || directory_count > kMostDataDirectories ||
       kOptionalDataDirectoryOffset + kDataDirectorySize * directory_count > optional_size) {
     error = "the optional header does not hold the data directories";
@@ -85,6 +71,11 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     error = "the image's alignments are not powers of two";
     return false;
   }
+  return true;
+}
+
+// All SizeOfHeaders bytes, once the section table is known to lie within them.
+bool ReadHeaderBytes(ByteSource& source, PeImage& image, std::uint16_t section_count, std::string& error) {
   const std::uint64_t section_table_end =
       std::uint64_t{image.section_table_offset} + std::uint64_t{kSectionHeaderSize} * section_count;
   if (section_table_end > image.size_of_headers || image.size_of_headers > source.Size()) {
@@ -96,11 +87,19 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     error = "the headers cannot be read";
     return false;
   }
+  return true;
+}
+
+void ReadDataDirectories(PeImage& image, std::uint32_t directory_count) {
   for (std::uint32_t index = 0; index < directory_count; ++index) {
     const std::uint8_t* field =
         &image.headers[image.optional_header_offset + kOptionalDataDirectoryOffset + kDataDirectorySize * index];
     image.directories.push_back({ReadUint32(field), ReadUint32(field + kDataDirectorySizeOffset)});
   }
+}
+
+// The section table, each section's raw data within the file and the sections in address order.
+bool ReadSectionTable(ByteSource& source, PeImage& image, std::uint16_t section_count, std::string& error) {
   for (std::uint16_t index = 0; index < section_count; ++index) {
     const std::uint8_t* field = &image.headers[image.section_table_offset + kSectionHeaderSize * index];
     SectionHeader section;
@@ -123,4 +122,36 @@ bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
     image.sections.push_back(section);
   }
   return true;
+}
+
+}  // namespace
+
+const SectionHeader* PeImage::SectionContaining(std::uint32_t rva) const {
+  for (const SectionHeader& section : sections) {
+    const std::uint32_t extent = std::max(section.virtual_size, section.size_of_raw_data);
+    if (rva >= section.virtual_address && rva - section.virtual_address < extent) return &section;
+  }
+  return nullptr;
+}
+
+bool PeImage::FileOffsetOf(std::uint32_t rva, std::uint64_t size, std::uint64_t& offset) const {
+  const SectionHeader* section = SectionContaining(rva);
+  if (section == nullptr) return false;
+  const std::uint64_t inside = rva - section->virtual_address;
+  if (inside + size > section->size_of_raw_data) return false;
+  offset = section->pointer_to_raw_data + inside;
+  return true;
+}
+
+bool ReadPeImage(ByteSource& source, PeImage& image, std::string& error) {
+  image = PeImage{};
+  std::uint16_t section_count = 0;
+  std::uint32_t directory_count = 0;
+  if (!ReadFileHeader(source, image, section_count, error) ||
+      !ReadOptionalHeader(source, image, directory_count, error) ||
+      !ReadHeaderBytes(source, image, section_count, error)) {
+    return false;
+  }
+  ReadDataDirectories(image, directory_count);
+  return ReadSectionTable(source, image, section_count, error);
 }

@@ -121,6 +121,130 @@ std::string Describe(const ResourceItem& item) {
   return key(item.type) + "/" + key(item.name) + " language " + std::to_string(item.language);
 }
 
+// In the order Windows searches them: by type, name and language; false when two are one resource.
+bool SortResources(std::vector<ResourceItem>& items, std::string& error) {
+  std::stable_sort(items.begin(), items.end(), [](const ResourceItem& left, const ResourceItem& right) {
+    if (!(left.type == right.type)) return left.type < right.type;
+    if (!(left.name == right.name)) return left.name < right.name;
+    return left.language < right.language;
+  });
+  for (std::size_t index = 1; index < items.size(); ++index) {
+    const ResourceItem& previous = items[index - 1];
+    if (previous.type == items[index].type && previous.name == items[index].name &&
+        previous.language == items[index].language) {
+      error = "two resources are both " + Describe(items[index]);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Root, one table per type, one per name; children in sorted order since the items are.
+std::vector<DirectoryNode> BuildDirectoryNodes(const std::vector<ResourceItem>& items) {
+  std::vector<DirectoryNode> nodes(1);
+  for (std::size_t index = 0; index < items.size(); ++index) {
+    const ResourceItem& item = items[index];
+    DirectoryNode& root = nodes[0];
+    if (root.children.empty() || !(root.children.back().first == item.type)) {
+      root.children.emplace_back(item.type, nodes.size());
+      nodes.emplace_back();
+    }
+    const std::size_t type_node = nodes[0].children.back().second;
+    if (nodes[type_node].children.empty() || !(nodes[type_node].children.back().first == item.name)) {
+      nodes[type_node].children.emplace_back(item.name, nodes.size());
+      nodes.emplace_back();
+      nodes.back().leaves = true;
+    }
+    const std::size_t name_node = nodes[type_node].children.back().second;
+    nodes[name_node].children.emplace_back(ResourceKey::Id(item.language), index);
+  }
+  return nodes;
+}
+
+// Where the directory's parts go: tables first, in creation order (root, types, names), then the
+// data entries, then each name once; the data follows.
+struct DirectoryPlan {
+  std::uint64_t data_entries_offset = 0;
+  std::vector<std::pair<std::u16string, std::uint32_t>> name_offsets;
+  std::uint64_t size = 0;
+
+  std::uint32_t NameOffset(const std::u16string& name) const {
+    for (const auto& [known, offset] : name_offsets) {
+      if (known == name) return offset;
+    }
+    return 0;
+  }
+};
+
+DirectoryPlan PlanDirectory(std::vector<DirectoryNode>& nodes, std::size_t item_count) {
+  DirectoryPlan plan;
+  std::uint64_t position = 0;
+  for (DirectoryNode& node : nodes) {
+    node.offset = static_cast<std::uint32_t>(position);
+    position += kResourceTableSize + kResourceEntrySize * node.children.size();
+  }
+  plan.data_entries_offset = position;
+  position += kResourceDataEntrySize * item_count;
+  for (const DirectoryNode& node : nodes) {
+    if (node.leaves) continue;
+    for (const auto& [key, child] : node.children) {
+      if (!key.IsName()) continue;
+      if (std::any_of(plan.name_offsets.begin(), plan.name_offsets.end(),
+                      [&](const auto& known) { return known.first == key.name; })) {
+        continue;
+      }
+      plan.name_offsets.emplace_back(key.name, static_cast<std::uint32_t>(position));
+      position += 2 + 2 * key.name.size();
+    }
+  }
+  plan.size = position;
+  return plan;
+}
+
+// The tables and the names; the data entries are filled in as the data is placed.
+std::vector<std::uint8_t> WriteDirectory(const std::vector<DirectoryNode>& nodes, const DirectoryPlan& plan) {
+  std::vector<std::uint8_t> directory(plan.size);
+  for (const DirectoryNode& node : nodes) {
+    std::uint8_t* table = &directory[node.offset];
+    const auto named = std::count_if(node.children.begin(), node.children.end(),
+                                     [](const auto& child) { return child.first.IsName(); });
+    WriteUint16(table + kResourceNamedCountOffset, static_cast<std::uint16_t>(named));
+    WriteUint16(table + kResourceIdCountOffset, static_cast<std::uint16_t>(node.children.size() - named));
+    std::uint8_t* entry = table + kResourceTableSize;
+    for (const auto& [key, child] : node.children) {
+      WriteUint32(entry, key.IsName() ? kResourceHighBit | plan.NameOffset(key.name) : key.id);
+      WriteUint32(entry + kResourceEntryTargetOffset,
+                  node.leaves ? static_cast<std::uint32_t>(plan.data_entries_offset + kResourceDataEntrySize * child)
+                              : kResourceHighBit | nodes[child].offset);
+      entry += kResourceEntrySize;
+    }
+  }
+  for (const auto& [name, offset] : plan.name_offsets) {
+    WriteUint16(&directory[offset], static_cast<std::uint16_t>(name.size()));
+    for (std::size_t unit = 0; unit < name.size(); ++unit) WriteUint16(&directory[offset + 2 + 2 * unit], name[unit]);
+  }
+  return directory;
+}
+
+// Each item's data after the directory, aligned, with its data entry pointing at it.
+void PlaceData(std::vector<ResourceItem> items, std::uint32_t section_rva, const DirectoryPlan& plan,
+               std::vector<std::uint8_t>& directory, ResourceTreeLayout& layout) {
+  std::uint64_t position = plan.size;
+  layout.placed.clear();
+  for (std::size_t index = 0; index < items.size(); ++index) {
+    position = AlignUp(position, kResourceDataAlignment);
+    std::uint8_t* data_entry = &directory[plan.data_entries_offset + kResourceDataEntrySize * index];
+    WriteUint32(data_entry, static_cast<std::uint32_t>(section_rva + position));
+    WriteUint32(data_entry + kResourceDataSizeOffset, static_cast<std::uint32_t>(items[index].content.size));
+    WriteUint32(data_entry + kResourceCodePageOffset, items[index].code_page);
+    layout.placed.push_back({position, nullptr});
+    position += items[index].content.size;
+  }
+  layout.items = std::move(items);
+  for (std::size_t index = 0; index < layout.items.size(); ++index) layout.placed[index].item = &layout.items[index];
+  layout.size = position;
+}
+
 }  // namespace
 
 bool ReadResourceTree(const PeImage& image, ByteSource& source, std::vector<ResourceItem>& items, std::string& error,
@@ -139,97 +263,11 @@ bool ReadResourceTree(const PeImage& image, ByteSource& source, std::vector<Reso
 
 bool LayOutResourceTree(std::vector<ResourceItem> items, std::uint32_t section_rva, ResourceTreeLayout& layout,
                         std::string& error) {
-  std::stable_sort(items.begin(), items.end(), [](const ResourceItem& left, const ResourceItem& right) {
-    if (!(left.type == right.type)) return left.type < right.type;
-    if (!(left.name == right.name)) return left.name < right.name;
-    return left.language < right.language;
-  });
-  for (std::size_t index = 1; index < items.size(); ++index) {
-    const ResourceItem& previous = items[index - 1];
-    if (previous.type == items[index].type && previous.name == items[index].name &&
-        previous.language == items[index].language) {
-      error = "two resources are both " + Describe(items[index]);
-      return false;
-    }
-  }
-
-  // Root, one table per type, one per name; children in sorted order since the items are.
-  std::vector<DirectoryNode> nodes(1);
-  for (std::size_t index = 0; index < items.size(); ++index) {
-    const ResourceItem& item = items[index];
-    DirectoryNode& root = nodes[0];
-    if (root.children.empty() || !(root.children.back().first == item.type)) {
-      root.children.emplace_back(item.type, nodes.size());
-      nodes.emplace_back();
-    }
-    const std::size_t type_node = nodes[0].children.back().second;
-    if (nodes[type_node].children.empty() || !(nodes[type_node].children.back().first == item.name)) {
-      nodes[type_node].children.emplace_back(item.name, nodes.size());
-      nodes.emplace_back();
-      nodes.back().leaves = true;
-    }
-    const std::size_t name_node = nodes[type_node].children.back().second;
-    nodes[name_node].children.emplace_back(ResourceKey::Id(item.language), index);
-  }
-
-  // Tables first, in creation order (root, types, names), then data entries, then names, then data.
-  std::uint64_t position = 0;
-  for (DirectoryNode& node : nodes) {
-    node.offset = static_cast<std::uint32_t>(position);
-    position += kResourceTableSize + kResourceEntrySize * node.children.size();
-  }
-  const std::uint64_t data_entries_offset = position;
-  position += kResourceDataEntrySize * items.size();
-  std::vector<std::pair<std::u16string, std::uint32_t>> name_offsets;
-  const auto name_offset = [&](const std::u16string& name) -> std::uint32_t {
-    for (const auto& [known, offset] : name_offsets) {
-      if (known == name) return offset;
-    }
-    name_offsets.emplace_back(name, static_cast<std::uint32_t>(position));
-    position += 2 + 2 * name.size();
-    return name_offsets.back().second;
-  };
-  for (const DirectoryNode& node : nodes) {
-    if (node.leaves) continue;
-    for (const auto& [key, child] : node.children) {
-      if (key.IsName()) name_offset(key.name);
-    }
-  }
-
-  std::vector<std::uint8_t> directory(position);
-  for (const DirectoryNode& node : nodes) {
-    std::uint8_t* table = &directory[node.offset];
-    const auto named = std::count_if(node.children.begin(), node.children.end(),
-                                     [](const auto& child) { return child.first.IsName(); });
-    WriteUint16(table + kResourceNamedCountOffset, static_cast<std::uint16_t>(named));
-    WriteUint16(table + kResourceIdCountOffset, static_cast<std::uint16_t>(node.children.size() - named));
-    std::uint8_t* entry = table + kResourceTableSize;
-    for (const auto& [key, child] : node.children) {
-      WriteUint32(entry, key.IsName() ? kResourceHighBit | name_offset(key.name) : key.id);
-      WriteUint32(entry + kResourceEntryTargetOffset,
-                  node.leaves ? static_cast<std::uint32_t>(data_entries_offset + kResourceDataEntrySize * child)
-                              : kResourceHighBit | nodes[child].offset);
-      entry += kResourceEntrySize;
-    }
-  }
-  for (const auto& [name, offset] : name_offsets) {
-    WriteUint16(&directory[offset], static_cast<std::uint16_t>(name.size()));
-    for (std::size_t unit = 0; unit < name.size(); ++unit) WriteUint16(&directory[offset + 2 + 2 * unit], name[unit]);
-  }
-
-  layout.placed.clear();
-  for (std::size_t index = 0; index < items.size(); ++index) {
-    position = AlignUp(position, kResourceDataAlignment);
-    std::uint8_t* data_entry = &directory[data_entries_offset + kResourceDataEntrySize * index];
-    WriteUint32(data_entry, static_cast<std::uint32_t>(section_rva + position));
-    WriteUint32(data_entry + kResourceDataSizeOffset, static_cast<std::uint32_t>(items[index].content.size));
-    WriteUint32(data_entry + kResourceCodePageOffset, items[index].code_page);
-    layout.placed.push_back({position, nullptr});
-    position += items[index].content.size;
-  }
-  layout.items = std::move(items);
-  for (std::size_t index = 0; index < layout.items.size(); ++index) layout.placed[index].item = &layout.items[index];
+  if (!SortResources(items, error)) return false;
+  std::vector<DirectoryNode> nodes = BuildDirectoryNodes(items);
+  const DirectoryPlan plan = PlanDirectory(nodes, items.size());
+  std::vector<std::uint8_t> directory = WriteDirectory(nodes, plan);
+  PlaceData(std::move(items), section_rva, plan, directory, layout);
   layout.directory = std::move(directory);
-  layout.size = position;
   return true;
 }
