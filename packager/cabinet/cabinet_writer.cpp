@@ -135,6 +135,65 @@ std::vector<std::uint8_t> DescribeCabinet(std::string_view name, std::uint32_t f
   return bytes;
 }
 
+// One CFDATA record: the header, then `piece` compressed; its size, or 0 when zlib fails.
+std::size_t FrameDataBlock(MszipCompressor& compressor, const std::uint8_t* piece, std::size_t piece_size,
+                           std::uint8_t* data_block) {
+  const std::size_t block_data_size = compressor.CompressBlock(piece, piece_size, data_block + kDataBlockHeaderSize);
+  if (block_data_size == 0) return 0;
+  WriteUint16(data_block + kDataBlockSizesOffset, static_cast<std::uint16_t>(block_data_size));  // cbData
+  WriteUint16(data_block + kDataBlockSizesOffset + 2, static_cast<std::uint16_t>(piece_size));   // cbUncomp
+  // csum covers the compressed data first, then cbData and cbUncomp.
+  const std::uint32_t checksum = CabinetChecksum(
+      data_block + kDataBlockSizesOffset, 4, CabinetChecksum(data_block + kDataBlockHeaderSize, block_data_size, 0));
+  WriteUint32(data_block, checksum);
+  return kDataBlockHeaderSize + block_data_size;
+}
+
+// The input in pieces of one block each, compressed and written; `cabinet_size` grows with each.
+bool WriteDataBlocks(std::FILE* input, std::uint64_t input_size, MszipCompressor& compressor, std::FILE* output,
+                     std::uint64_t& cabinet_size, std::string& error) {
+  std::vector<std::uint8_t> piece(kBlockCapacity);
+  std::vector<std::uint8_t> data_block(kDataBlockHeaderSize + kMaximumBlockDataSize);
+  for (std::uint64_t bytes_read = 0; bytes_read < input_size;) {
+    const std::size_t piece_size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBlockCapacity, input_size - bytes_read));
+    const std::size_t piece_read = std::fread(piece.data(), 1, piece_size, input);
+    bytes_read += piece_read;
+    if (piece_read != piece_size) {
+      error = std::ferror(input) ? "reading the input failed after " + std::to_string(bytes_read) + " of " +
+                                       std::to_string(input_size) + " bytes: " + SystemReason()
+                                 : "the input ended after " + std::to_string(bytes_read) + " of " +
+                                       std::to_string(input_size) + " bytes";
+      return false;
+    }
+    const std::size_t record_size = FrameDataBlock(compressor, piece.data(), piece_size, data_block.data());
+    if (record_size == 0) {
+      error = "zlib failed to compress a block";
+      return false;
+    }
+    if (std::fwrite(data_block.data(), 1, record_size, output) != record_size) {
+      error = "writing the cabinet failed: " + SystemReason();
+      return false;
+    }
+    cabinet_size += record_size;
+  }
+  return true;
+}
+
+// cbCabinet, known only now; the output is left at the cabinet's end. Seeking flushes what is
+// buffered, so the last seek also reports a write that failed late.
+bool PatchCabinetSize(std::FILE* output, std::uint64_t cabinet_start, std::uint64_t cabinet_size, std::string& error) {
+  std::uint8_t cabinet_size_field[4];
+  WriteUint32(cabinet_size_field, static_cast<std::uint32_t>(cabinet_size));
+  if (!SeekFile(output, cabinet_start + kCabinetSizeFieldOffset) ||
+      std::fwrite(cabinet_size_field, 1, sizeof cabinet_size_field, output) != sizeof cabinet_size_field ||
+      !SeekFile(output, cabinet_start + cabinet_size)) {
+    error = "writing the cabinet failed: " + SystemReason();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view inner_name, std::uint16_t dos_date,
@@ -166,52 +225,7 @@ bool WriteCabinet(std::FILE* input, std::uint64_t input_size, std::string_view i
     return false;
   }
 
-  std::vector<std::uint8_t> piece(kBlockCapacity);
-  std::vector<std::uint8_t> data_block(kDataBlockHeaderSize + kMaximumBlockDataSize);
   std::uint64_t cabinet_size = description.size();
-  for (std::uint64_t bytes_read = 0; bytes_read < input_size;) {
-    const std::size_t piece_size =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kBlockCapacity, input_size - bytes_read));
-    const std::size_t piece_read = std::fread(piece.data(), 1, piece_size, input);
-    bytes_read += piece_read;
-    if (piece_read != piece_size) {
-      error = std::ferror(input) ? "reading the input failed after " + std::to_string(bytes_read) + " of " +
-                                       std::to_string(input_size) + " bytes: " + SystemReason()
-                                 : "the input ended after " + std::to_string(bytes_read) + " of " +
-                                       std::to_string(input_size) + " bytes";
-      return false;
-    }
-
-    const std::size_t block_data_size =
-        compressor.CompressBlock(piece.data(), piece_size, data_block.data() + kDataBlockHeaderSize);
-    if (block_data_size == 0) {
-      error = "zlib failed to compress a block";
-      return false;
-    }
-    WriteUint16(data_block.data() + kDataBlockSizesOffset, static_cast<std::uint16_t>(block_data_size));  // cbData
-    WriteUint16(data_block.data() + kDataBlockSizesOffset + 2, static_cast<std::uint16_t>(piece_size));   // cbUncomp
-    // csum covers the compressed data first, then cbData and cbUncomp.
-    const std::uint32_t checksum =
-        CabinetChecksum(data_block.data() + kDataBlockSizesOffset, 4,
-                        CabinetChecksum(data_block.data() + kDataBlockHeaderSize, block_data_size, 0));
-    WriteUint32(data_block.data(), checksum);
-
-    const std::size_t record_size = kDataBlockHeaderSize + block_data_size;
-    if (std::fwrite(data_block.data(), 1, record_size, output) != record_size) {
-      error = "writing the cabinet failed: " + SystemReason();
-      return false;
-    }
-    cabinet_size += record_size;
-  }
-
-  // Seeking flushes what is buffered, so the last seek also reports a write that failed late.
-  std::uint8_t cabinet_size_field[4];
-  WriteUint32(cabinet_size_field, static_cast<std::uint32_t>(cabinet_size));
-  if (!SeekFile(output, *cabinet_start + kCabinetSizeFieldOffset) ||
-      std::fwrite(cabinet_size_field, 1, sizeof cabinet_size_field, output) != sizeof cabinet_size_field ||
-      !SeekFile(output, *cabinet_start + cabinet_size)) {
-    error = "writing the cabinet failed: " + SystemReason();
-    return false;
-  }
-  return true;
+  return WriteDataBlocks(input, input_size, compressor, output, cabinet_size, error) &&
+         PatchCabinetSize(output, *cabinet_start, cabinet_size, error);
 }
