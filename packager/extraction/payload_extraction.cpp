@@ -267,43 +267,17 @@ bool ExpandInto(ByteSource& source, const PayloadFile& cabinet, std::FILE* outpu
   return expansion.result == CabinetExpansion::Result::kExpanded;
 }
 
-}  // namespace
+int Stop(std::ostream& errors, int code, const std::string& reason) {
+  errors << "drelix-pack: " << reason << "\n";
+  return code;
+}
 
-int ExtractInstaller(const std::string& installer, const std::string& directory, std::ostream& errors) {
-  const auto stop = [&](int code, const std::string& reason) {
-    errors << "drelix-pack: " << reason << "\n";
-    return code;
-  };
-  const auto would_fail = [&](const std::string& verdict) {
-    return stop(kExtractionRefused, Quoted(installer) + " would fail" + verdict + "; nothing written");
-  };
+// Writes the files the installer would write into the new folder `directory`: all of them, or none
+// and the folder gone.
+int WritePayloadFiles(ByteSource& source, const PayloadFacts& facts, const std::string& installer,
+                      const std::string& directory, std::ostream& errors) {
+  const auto stop = [&](int code, const std::string& reason) { return Stop(errors, code, reason); };
   std::string error;
-  const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(installer), error);
-  if (!input) return stop(kExtractionRefused, Quoted(installer) + " " + error);
-  FileByteSource source(input->file.get(), input->size);
-  PeImage image;
-  std::vector<ResourceItem> items;
-  bool limit_passed = false;
-  if (!ReadPeImage(source, image, error) || !ReadResourceTree(image, source, items, error, limit_passed)) {
-    return stop(limit_passed ? kExtractionNotReplayed : kExtractionRefused, Quoted(installer) + ": " + error);
-  }
-  if (const std::optional<std::string> refusal = ImageTooLargeToStart(input->size, "the installer is"))
-    return would_fail(": " + *refusal);
-  const std::vector<PayloadResource> payload = PayloadSearchOrder(items);
-  const ExtractionVerdict search = JudgeExtraction(payload);
-  if (search.exit_code != 0) {
-    return would_fail(" with exit code " + std::to_string(search.exit_code) + " (Windows error " +
-                      std::to_string(search.windows_error) + "): " + search.reason);
-  }
-  const PayloadFacts facts = ReadPayloadFacts(image, source, items, search, kLargestCabinetExpansion);
-  // A setup program Windows does not start is still written by the installer.
-  if (facts.verdict.outcome == RunVerdict::Outcome::kWouldFail && !facts.verdict.setup_run) {
-    return would_fail(" with exit code " + std::to_string(facts.verdict.exit_code) + " (Windows error " +
-                      std::to_string(facts.verdict.windows_error) + "): " + facts.verdict.reason);
-  }
-  if (facts.verdict.outcome == RunVerdict::Outcome::kUnknown) {
-    return stop(kExtractionNotReplayed, Quoted(installer) + ": " + facts.verdict.reason + "; nothing written");
-  }
   // A cabinet is written as the setup program it expands to, and deleted, as the installer does.
   const PayloadFile setup_program{
       facts.form == SetupForm::kCabinet ? std::u16string(kSetupProgramName<char16_t>.Get()) : facts.setup.name,
@@ -336,4 +310,41 @@ int ExtractInstaller(const std::string& installer, const std::string& directory,
            << facts.verdict.exit_code << ": " << facts.verdict.reason << "\n";
   }
   return kExtractionWritten;
+}
+
+}  // namespace
+
+int ExtractInstaller(const std::string& installer, const std::string& directory, std::ostream& errors) {
+  const auto stop = [&](int code, const std::string& reason) { return Stop(errors, code, reason); };
+  const auto would_fail = [&](const std::string& verdict) {
+    return stop(kExtractionRefused, Quoted(installer) + " would fail" + verdict + "; nothing written");
+  };
+  std::string error;
+  const std::optional<InputFile> input = OpenInputFile(PathFromUtf8(installer), error);
+  if (!input) return stop(kExtractionRefused, Quoted(installer) + " " + error);
+  FileByteSource source(input->file.get(), input->size);
+  PeImage image;
+  std::vector<ResourceItem> items;
+  bool limit_passed = false;
+  if (!ReadPeImage(source, image, error) || !ReadResourceTree(image, source, items, error, limit_passed)) {
+    return stop(limit_passed ? kExtractionNotReplayed : kExtractionRefused, Quoted(installer) + ": " + error);
+  }
+  if (const std::optional<std::string> refusal = ImageTooLargeToStart(input->size, "the installer is"))
+    return would_fail(": " + *refusal);
+  const std::vector<PayloadResource> payload = PayloadSearchOrder(items);
+  const ExtractionVerdict search = JudgeExtraction(payload);
+  if (search.exit_code != 0) {
+    return would_fail(" with exit code " + std::to_string(search.exit_code) + " (Windows error " +
+                      std::to_string(search.windows_error) + "): " + search.reason);
+  }
+  const PayloadFacts facts = ReadPayloadFacts(image, source, items, search, kLargestCabinetExpansion);
+  // A setup program Windows does not start is still written by the installer.
+  if (facts.verdict.outcome == RunVerdict::Outcome::kWouldFail && !facts.verdict.setup_run) {
+    return would_fail(" with exit code " + std::to_string(facts.verdict.exit_code) + " (Windows error " +
+                      std::to_string(facts.verdict.windows_error) + "): " + facts.verdict.reason);
+  }
+  if (facts.verdict.outcome == RunVerdict::Outcome::kUnknown) {
+    return stop(kExtractionNotReplayed, Quoted(installer) + ": " + facts.verdict.reason + "; nothing written");
+  }
+  return WritePayloadFiles(source, facts, installer, directory, errors);
 }

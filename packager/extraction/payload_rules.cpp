@@ -180,14 +180,18 @@ std::optional<std::string> CheckPreviousVersion(std::string_view text, std::stri
   return std::nullopt;
 }
 
-ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources) {
-  ExtractionVerdict verdict;
+namespace {
+
+// The installer's search: each payload type in turn, each resource of it in order, the first
+// "drelix..." the archive and the first "setup..." the setup program. False with `verdict` the
+// failure where the installer's run would stop.
+bool FindArchiveAndSetup(const std::vector<PayloadResource>& resources, ExtractionVerdict& verdict) {
   bool archive_type_known = false;
   const auto fail = [&](std::uint32_t windows_error, std::string reason) {
     verdict.exit_code = archive_type_known ? EXIT_SETUP_EXTRACTION_FAILED : EXIT_ARCHIVE_EXTRACTION_FAILED;
     verdict.windows_error = windows_error;
     verdict.reason = std::move(reason);
-    return verdict;
+    return false;
   };
   for (const PayloadType<char>& record : kPayloadTypes<char>) {
     const std::string_view type = record.name;
@@ -228,8 +232,12 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
     return fail(kErrorFileNotFound,
                 "no setup program: no resource of type " + PayloadTypeList() + " is named \"setup...\"");
   }
-  // Written as files, the names must fit beside the scratch folder, which is never shorter than a
-  // drive root's; a plain setup program is written as "setup.exe" whatever its name.
+  return true;
+}
+
+// Written as files, the names must fit beside the scratch folder, which is never shorter than a
+// drive root's; a plain setup program is written as "setup.exe" whatever its name.
+void JudgeWrittenNames(ExtractionVerdict& verdict) {
   const SetupForm setup_form = FindPayloadType(verdict.setup->type)->setup_form;
   for (const PayloadResource* written : {verdict.archive, setup_form == SetupForm::kPlain ? nullptr : verdict.setup}) {
     if (written != nullptr && written->name.size() > kLongestFileName) {
@@ -237,7 +245,7 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
       verdict.reason = "the name " + Quoted(written->name) + " is longer than " + std::to_string(kLongestFileName) +
                        " characters: even in the shortest scratch folder (" + ShortestScratchDirectory() +
                        ") its path would pass " + std::to_string(kLongestPath) + " characters";
-      return verdict;
+      return;
     }
   }
   if (setup_form == SetupForm::kCabinet &&
@@ -245,6 +253,13 @@ ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources)
     verdict.exit_code = EXIT_SETUP_EXTRACTION_FAILED;
     verdict.reason = "the cabinet is named \"setup.exe\", the file its expansion must create";
   }
+}
+
+}  // namespace
+
+ExtractionVerdict JudgeExtraction(const std::vector<PayloadResource>& resources) {
+  ExtractionVerdict verdict;
+  if (FindArchiveAndSetup(resources, verdict)) JudgeWrittenNames(verdict);
   return verdict;
 }
 
