@@ -86,10 +86,12 @@ function(bootstrap_installer_keywords file_keywords value_keywords)
       TIMESTAMP_URL PARENT_SCOPE)
 endfunction()
 
-# A text as one element of a custom command: a semicolon would split it into arguments, and "$<"
-# would start a generator expression; each is written as an expression that gives the character.
+# A text as one element of a custom command: a semicolon would split it into arguments, "$<" would
+# start a generator expression, and a backslash at its end would join it to the next argument; each
+# is written as an expression that gives the character.
 function(_bootstrap_installer_text variable text)
   string(REPLACE "$<" "$<1:$><" text "${text}")
+  string(REPLACE "\\" "$<1:\\>" text "${text}")
   string(REPLACE ";" "$<SEMICOLON>" text "${text}")
   set(${variable} "${text}" PARENT_SCOPE)
 endfunction()

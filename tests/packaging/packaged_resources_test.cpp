@@ -156,7 +156,7 @@ struct VendorCase {
 const std::map<std::wstring, std::wstring> kBuildSystemTexts = {
     {L"ProductName", L"Halvex Studio"},
     {L"CompanyName", L"Halvex \"Ltd.\" $<none>"},
-    {L"FileDescription", L"--setup-form;plain"},
+    {L"FileDescription", L"--setup-form;plain C:\\Halvex\\"},
     {L"LegalCopyright", L"Copyright 2026 Halvex Ltd.; all rights reserved"},
     {L"ProductVersion", L"2027.1-beta"},
     {L"FileVersion", L"2027.1.4.77"},
