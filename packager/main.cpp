@@ -12,6 +12,7 @@
 #include "command_line_options.h"
 #include "embedded_stub.h"
 #include "installer_report.h"
+#include "installer_sbom.h"
 #include "pack.h"
 #include "payload_extraction.h"
 #include "standard_output.h"
@@ -32,6 +33,10 @@ int RunAction(const CommandLine& command_line) {
       std::cout << "drelix-pack " << kToolVersion << "\n";
       return 0;
     case CommandLine::Action::inspect:
+      if (!command_line.sbom_file.empty()) {
+        return ReportInstallerWithSbom(command_line.inspected_file, command_line.trust_file, command_line.sbom_file,
+                                       std::cout, std::cerr, command_line.report_format);
+      }
       return ReportInstaller(command_line.inspected_file, command_line.trust_file, std::cout, std::cerr,
                              command_line.report_format);
     case CommandLine::Action::extract:
