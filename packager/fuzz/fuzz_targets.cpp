@@ -16,6 +16,7 @@
 #include "escaped_text.h"
 #include "icon_file.h"
 #include "installer_report.h"
+#include "installer_sbom.h"
 #include "little_endian.h"
 #include "pack.h"
 #include "pe_format.h"
@@ -156,7 +157,15 @@ int InspectBytes(std::span<const std::uint8_t> bytes) {
   MemoryByteSource source(bytes);
   std::ostringstream out;
   std::ostringstream errors;
-  return ReportInstaller(source, "fuzzed.exe", "", out, errors);
+  const int exit_code = ReportInstaller(source, "fuzzed.exe", "", out, errors);
+  // What --sbom renders of the same facts, for an installer that would succeed.
+  InstallerFacts facts;
+  InspectionFailure failure;
+  if (exit_code == kInspectionWouldSucceed && GatherInstallerFacts(source, "fuzzed.exe", "", facts, failure) &&
+      !SbomRefusal(facts)) {
+    out << SbomDocument(facts, {"fuzzed.exe", bytes.size(), std::string(64, '0'), std::nullopt});
+  }
+  return exit_code;
 }
 
 int PackWithStub(std::span<const std::uint8_t> bytes) {
