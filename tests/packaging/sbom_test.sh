@@ -3,7 +3,8 @@
 #              <Windows drelix-pack command>...
 # What --sbom writes: for installers packed here in each setup form, an SBOM whose SHA-256s are
 # those of the installer, the archive, the setup program and the installer without payload packed
-# into; for every installer the build made, the SBOM --inspect writes; each one valid against the
+# into; for every installer the build made, the SBOM --inspect writes, and the SBOMs the build wrote
+# beside them (<installer>.cdx.json, a signed one's after signing); each one valid against the
 # CycloneDX 1.6 schema, and the same bytes from both tools. No SBOM of an installer that would
 # fail, and a write that fails leaves no file.
 set -eu
@@ -87,6 +88,18 @@ for installer in "$installers"/*installer*.exe "$installers"/packaged_*.exe "$in
   rm "$name"
 done
 [ $written -ge 5 ] || fail "only $written installers had an SBOM"
+
+# The SBOMs add_bootstrap_installer wrote, a signed installer's after signing: each of its installer.
+made=0
+for sbom in "$installers"/*.cdx.json; do
+  [ -f "$sbom" ] || continue
+  installer=${sbom%.cdx.json}.exe
+  /usr/bin/python3 "$here/check_sbom.py" "$schema" "$sbom" >hashes.txt || fail "$sbom is not valid"
+  grep -qxF "installer $(digest "$installer")" hashes.txt || fail "$sbom: not the SHA-256 of $installer"
+  checked="$checked $(basename "$sbom")"
+  made=$((made + 1))
+done
+[ $made -ge 2 ] || fail "only $made SBOMs from add_bootstrap_installer"
 
 # A failed write leaves nothing: neither the installer nor the SBOM nor a temporary file.
 mkdir refusals
