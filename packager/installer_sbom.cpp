@@ -116,7 +116,7 @@ void WriteSetupComponent(JsonWriter& json, const InstallerFacts& facts, const Pa
 // The version the vendor gave the installer: ProductVersion of the version block Windows shows.
 const std::u16string* ProductVersion(const InstallerFacts& facts) {
   if (facts.version.state != FactState::present) return nullptr;
-  const auto row =
+  const auto* const row =
       std::find_if(std::begin(kVendorTextFields), std::end(kVendorTextFields),
                    [](const VendorTextField& field) { return field.value == &PackOptions::product_version; });
   return facts.version.block.Find(row->key);
