@@ -12,7 +12,7 @@
 #                           [PRODUCT_VERSION <n.n.n.n>] [FILE_VERSION <n.n.n.n>]
 #                           [ORIGINAL_FILENAME <name>] [STUB <file>]
 #                           [CERTIFICATE <file> KEY <file> | PKCS12 <file>]
-#                           [PASSWORD_FILE <file>] [TIMESTAMP_URL <url>])
+#                           [PASSWORD_FILE <file>] [TIMESTAMP_URL <url>] [SBOM <file>])
 #
 # The installer is <runtime output directory>/<OUTPUT_NAME or target>.exe, made by the custom target
 # <target>. ARCHIVE is stored unchanged under ARCHIVE_NAME (default "DRELIX.PACKED.7Z") with
@@ -39,6 +39,8 @@
 # PASSWORD_FILE names a file holding the passphrase of an encrypted KEY or of the PKCS12 file, so
 # the passphrase stays out of the build files. TIMESTAMP_URL has an RFC 3161 time-stamping
 # authority countersign the signature, which keeps it valid after the certificate expires.
+# SBOM writes the installer's CycloneDX SBOM (docs/sbom.md) to <file> (relative to the installer's
+# folder); a signed installer's is made after signing, so its hashes are those of the signed file.
 # Relative ARCHIVE and SETUP paths are taken from the current source directory. Either may be made by
 # the build itself: give the path of a custom command's output, or a generator expression such as
 # $<TARGET_FILE:my_setup>.
@@ -82,7 +84,7 @@ endfunction()
 function(bootstrap_installer_keywords file_keywords value_keywords)
   _bootstrap_installer_vendor_texts(vendor_texts)
   set(${file_keywords} ARCHIVE SETUP CERTIFICATE KEY PKCS12 PASSWORD_FILE ICON STUB PARENT_SCOPE)
-  set(${value_keywords} ARCHIVE_NAME ARCHIVE_TYPE SETUP_FORM SETUP_NAME PREVIOUS_VERSION OUTPUT_NAME ${vendor_texts}
+  set(${value_keywords} ARCHIVE_NAME ARCHIVE_TYPE SETUP_FORM SETUP_NAME PREVIOUS_VERSION OUTPUT_NAME SBOM ${vendor_texts}
       TIMESTAMP_URL PARENT_SCOPE)
 endfunction()
 
@@ -175,6 +177,10 @@ function(add_bootstrap_installer target)
     set(output_directory ${CMAKE_CURRENT_BINARY_DIR})
   endif()
   set(output ${output_directory}/${output_name}.exe)
+  set(sbom)
+  if(ARG_SBOM)
+    cmake_path(ABSOLUTE_PATH ARG_SBOM BASE_DIRECTORY ${output_directory} OUTPUT_VARIABLE sbom)
+  endif()
 
   if(ARG_CERTIFICATE OR ARG_PKCS12)
     if(ARG_PKCS12)
@@ -201,7 +207,13 @@ function(add_bootstrap_installer target)
               -n "${description}" -in ${output}.unsigned -out ${output}.signed
       COMMAND ${CMAKE_COMMAND} -E rm -f ${output}.unsigned
       COMMAND ${CMAKE_COMMAND} -E rename ${output}.signed ${output})
+    if(sbom)
+      list(APPEND commands COMMAND ${DRELIX_PACK_EXECUTABLE} --inspect ${output} --sbom ${sbom})
+    endif()
   else()
+    if(sbom)
+      list(APPEND pack_options --sbom ${sbom})
+    endif()
     set(commands COMMAND ${DRELIX_PACK_EXECUTABLE} ${pack_options} --output ${output})
   endif()
   # In this tree the tool is itself built: its target comes first.
@@ -209,7 +221,7 @@ function(add_bootstrap_installer target)
     list(APPEND inputs drelix_pack_native)
   endif()
   add_custom_command(
-    OUTPUT ${output}
+    OUTPUT ${output} ${sbom}
     ${commands}
     DEPENDS ${inputs} ${DRELIX_PACK_EXECUTABLE}
     COMMENT "Packing ${target} with drelix-pack"

@@ -20,6 +20,7 @@
 #include "image/pe_image.h"
 #include "image/version_block.h"
 #include "inspect/installer_report.h"
+#include "inspect/installer_sbom.h"
 #include "pack/pack.h"
 #include "signature/authenticode_signature.h"
 #include "tests/smallest_program.h"
@@ -156,7 +157,15 @@ int InspectBytes(std::span<const std::uint8_t> bytes) {
   MemoryByteSource source(bytes);
   std::ostringstream out;
   std::ostringstream errors;
-  return ReportInstaller(source, "fuzzed.exe", "", out, errors);
+  const int exit_code = ReportInstaller(source, "fuzzed.exe", "", out, errors);
+  // What --sbom renders of the same facts, for an installer that would succeed.
+  InstallerFacts facts;
+  InspectionFailure failure;
+  if (exit_code == kInspectionWouldSucceed && GatherInstallerFacts(source, "fuzzed.exe", "", facts, failure) &&
+      !SbomRefusal(facts)) {
+    out << SbomDocument(facts, {"fuzzed.exe", bytes.size(), std::string(64, '0'), std::nullopt});
+  }
+  return exit_code;
 }
 
 int PackWithStub(std::span<const std::uint8_t> bytes) {

@@ -21,7 +21,10 @@
 #include "image/pe_image.h"
 #include "image/resource_tree.h"
 #include "image/version_block.h"
+#include "inspect/installer_facts.h"
+#include "inspect/installer_sbom.h"
 #include "pack/vendor_resources.h"
+#include "signature/sha256.h"
 
 namespace {
 
@@ -290,9 +293,10 @@ bool OpenPayload(const PackOptions& options, const PackSettings& settings, PackI
   return true;
 }
 
-// The output may be replaced only when it is none of the inputs, under whatever name.
+// The output and the SBOM may be replaced only when they are none of the inputs, under whatever
+// name, and not each other.
 bool ExamineOutputIsNoInput(const PackOptions& options, const PackSettings& settings, const PackInputs& inputs,
-                            OutputTarget& target, std::string& error) {
+                            OutputTarget& target, PendingSbomFile& sbom, std::string& error) {
   if (!ExamineOutput(settings.output, target, error)) {
     error = "--output " + Quoted(options.output) + " " + error;
     return false;
@@ -308,6 +312,20 @@ bool ExamineOutputIsNoInput(const PackOptions& options, const PackSettings& sett
               Quoted(*option.second) + "; packing would replace it";
       return false;
     }
+  }
+  if (!options.sbom) return true;
+  const auto identity = [](const std::optional<InputFile>& input) {
+    return input ? std::optional(input->identity) : std::nullopt;
+  };
+  if (!sbom.Examine(*options.sbom,
+                    {identity(inputs.archive), identity(inputs.setup), identity(inputs.stub_file),
+                     identity(inputs.icon), target.exists ? std::optional(target.identity) : std::nullopt},
+                    error)) {
+    return false;
+  }
+  if (sbom.Names(settings.output)) {
+    error = "--sbom " + Quoted(*options.sbom) + " is the same file as --output";
+    return false;
   }
   return true;
 }
@@ -357,13 +375,47 @@ bool CompressSetup(const PackSettings& settings, PackInputs& inputs, std::unique
   return true;
 }
 
+// The SBOM of the installer as written, still in its temporary file: read back as --inspect reads an
+// installer, so the document lists what the file holds, not what packing meant to put there.
+bool WriteSbom(const PackOptions& options, const PackSettings& settings, const PackInputs& inputs,
+               TemporaryFile& installer, PendingSbomFile& sbom, std::string& error) {
+  const std::optional<std::uint64_t> size = SizeOfOpenFile(installer.File());
+  if (!size) {
+    error = "cannot read the installer back for its SBOM";
+    return false;
+  }
+  FileByteSource source(installer.File(), *size);
+  InstallerFacts facts;
+  InspectionFailure failure;
+  if (!GatherInstallerFacts(source, options.output, {}, facts, failure)) {
+    error = "cannot read the installer back for its SBOM: " + failure.message;
+    return false;
+  }
+  if (const std::optional<std::string> refusal = SbomRefusal(facts)) {
+    error = *refusal;
+    return false;
+  }
+  const std::optional<std::string> sha256 = Sha256OfAll(source);
+  if (!sha256) {
+    error = "cannot read the installer back for its SBOM";
+    return false;
+  }
+  Sha256 stub_hash;
+  stub_hash.Update(inputs.stub_bytes.data(), inputs.stub_bytes.size());
+  const SbomSubject subject{settings.output_name, *size, *sha256, HexDigest(stub_hash.Finish())};
+  return sbom.Write(SbomDocument(facts, subject), error);
+}
+
 // Written to a temporary file beside the output, which takes the output's place only when whole. A
-// replaced installer keeps its permissions (an executable stays executable).
-bool WriteInstaller(const PackSettings& settings, const PackInputs& inputs, const ImagePlan& plan,
-                    const OutputTarget& target, std::string& error) {
+// replaced installer keeps its permissions (an executable stays executable). With an SBOM, both
+// are whole before either takes its place.
+bool WriteInstaller(const PackOptions& options, const PackSettings& settings, const PackInputs& inputs,
+                    const ImagePlan& plan, const OutputTarget& target, PendingSbomFile& sbom, std::string& error) {
   const std::unique_ptr<TemporaryFile> temporary = TemporaryFile::Create(settings.output.parent_path(), error);
   return temporary && WriteImage(plan, inputs.stub_bytes, temporary->File(), error) &&
-         temporary->MoveTo(settings.output, target.exists ? target.mode : TemporaryFile::DefaultMode(), error);
+         (!options.sbom || WriteSbom(options, settings, inputs, *temporary, sbom, error)) &&
+         temporary->MoveTo(settings.output, target.exists ? target.mode : TemporaryFile::DefaultMode(), error) &&
+         (!options.sbom || sbom.Complete(error));
 }
 
 }  // namespace
@@ -383,13 +435,14 @@ int Pack(const PackOptions& options, std::span<const std::uint8_t> carried_stub,
     return refused();
   }
   OutputTarget target;
-  if (!ExamineOutputIsNoInput(options, settings, inputs, target, error)) return refused();
+  PendingSbomFile sbom;
+  if (!ExamineOutputIsNoInput(options, settings, inputs, target, sbom, error)) return refused();
   AddPayloadResources(options, settings, inputs);
   ImagePlan plan;
   std::unique_ptr<TemporaryFile> cabinet;
   if (!PlanWithinWindowsLimit(settings, inputs, plan, error) ||
       !CompressSetup(settings, inputs, cabinet, plan, error) ||
-      !WriteInstaller(settings, inputs, plan, target, error)) {
+      !WriteInstaller(options, settings, inputs, plan, target, sbom, error)) {
     return refused();
   }
   if (inputs.archive_not_7z) errors << "drelix-pack: warning: " << Not7zWarning() << "\n";

@@ -17,6 +17,7 @@ struct PackOptions {
   std::optional<std::string> previous_version;
   std::optional<std::string> stub;
   std::string output;
+  std::optional<std::string> sbom;  // the SBOM to write of the installer (installer_sbom.h)
   // The vendor's own icon and version block; what is not given keeps the stub's.
   std::optional<std::string> icon;
 #define VENDOR_TEXT_FIELD(option, member, key, usage) std::optional<std::string> member;

@@ -35,6 +35,7 @@ bool Store(const OptionTarget& target, std::string value, std::string& error) {
 struct GivenOptions {
   std::string inspected;
   std::optional<std::string> format;
+  std::string sbom;
   std::string extracted;
   std::string into;
   bool help = false;
@@ -62,6 +63,7 @@ bool ReadOptions(const std::vector<std::string>& arguments, CommandLine& command
       {"format", nullptr, &given.format},
       {"extract", &given.extracted, nullptr},
       {"into", &given.into, nullptr},
+      {"sbom", &given.sbom, nullptr},
   };
   for (const VendorTextField& field : kVendorTextFields)
     targets.push_back({field.option, nullptr, &(pack.*field.value)});
@@ -101,7 +103,7 @@ bool ReadOptions(const std::vector<std::string>& arguments, CommandLine& command
     if (!Store(*target, std::move(value), error)) return false;
     given.any_pack_option =
         given.any_pack_option || (target->name != "inspect" && target->name != "trust" && target->name != "format" &&
-                                  target->name != "extract" && target->name != "into");
+                                  target->name != "extract" && target->name != "into" && target->name != "sbom");
   }
   return true;
 }
@@ -125,7 +127,7 @@ bool DecideAction(GivenOptions& given, CommandLine& command_line, std::string& e
       error = "--extract FILE and --into DIRECTORY go together";
       return false;
     }
-    if (given.any_pack_option || !given.inspected.empty()) {
+    if (given.any_pack_option || !given.inspected.empty() || !given.sbom.empty()) {
       error = "--extract takes no other options but --into";
       return false;
     }
@@ -147,9 +149,11 @@ bool DecideAction(GivenOptions& given, CommandLine& command_line, std::string& e
     }
     command_line.action = CommandLine::Action::inspect;
     command_line.inspected_file = std::move(given.inspected);
+    command_line.sbom_file = std::move(given.sbom);
     return true;
   }
-  const PackOptions& pack = command_line.pack;
+  PackOptions& pack = command_line.pack;
+  if (!given.sbom.empty()) pack.sbom = std::move(given.sbom);
   for (const auto& [required, value] :
        {std::pair{"--archive FILE", &pack.archive}, std::pair{"--setup FILE", &pack.setup},
         std::pair{"--output FILE", &pack.output}}) {
@@ -171,8 +175,8 @@ bool ParseCommandLine(const std::vector<std::string>& arguments, CommandLine& co
 
 std::string UsageText() {
   std::string text = R"(Usage:
-  drelix-pack --archive FILE --setup FILE --output FILE [options]
-  drelix-pack --inspect FILE [--trust FILE.pem] [--format text|json]
+  drelix-pack --archive FILE --setup FILE --output FILE [--sbom FILE] [options]
+  drelix-pack --inspect FILE [--trust FILE.pem] [--format text|json] [--sbom FILE]
   drelix-pack --extract FILE --into DIRECTORY
 
 Packs a product archive and its setup program into a copy of the Drelix installer, tells what an
@@ -192,6 +196,10 @@ Packing options:
                              SETUP.EX_, SETUP.EXE or SETUP.PATCH by form)
   --previous-version TEXT    the version a patch applies to (letters, digits, spaces and . _ + ~ -)
   --stub FILE                another installer without payload instead of the one carried inside
+  --sbom FILE                also write the installer's SBOM (CycloneDX 1.6 JSON: the installer,
+                             the installer build with its version, source commit, licence and
+                             SHA-256, the archive and the setup program with sizes and SHA-256s);
+                             neither file is written unless both are
 
 Vendor options (what is not given keeps the installer's own):
   --icon FILE.ico            the installer's icon: every image of the file (PNG images included)
@@ -226,6 +234,11 @@ Other options:
                              certificates of this PEM file (without it: "chain not checked")
   --format text|json         with --inspect: the report as lines of text (default) or as one JSON
                              document (schema "drelix-pack-inspect/1", docs/inspect-report.md)
+  --sbom FILE                with --inspect: also write the installer's SBOM, as packing does but
+                             without the installer build's SHA-256 (packing rewrites those bytes;
+                             an installer does not hold them as they were), for an installer that
+                             was signed after packing; written only when the exit code is 0, and
+                             exit 5 when FILE cannot be written
   --extract FILE --into DIRECTORY
                              write the archive and the setup program (expanded from a cabinet; a
                              patch as it is) into DIRECTORY, made new, under the names the

@@ -17,6 +17,7 @@ struct CommandLine {
   std::string extraction_directory;
   std::string trust_file;                           // --trust, only with --inspect
   ReportFormat report_format = ReportFormat::text;  // --format, with --inspect only
+  std::string sbom_file;                            // --sbom, with --inspect (packing keeps it in `pack`)
 };
 
 // `arguments` excludes the program name. False with a one-line reason for unknown options, a

@@ -15,6 +15,7 @@
 #include "host/standard_output.h"
 #include "host/tool_version.h"
 #include "inspect/installer_report.h"
+#include "inspect/installer_sbom.h"
 #include "pack/pack.h"
 #include "tool/command_line_options.h"
 
@@ -32,6 +33,10 @@ int RunAction(const CommandLine& command_line) {
       std::cout << "drelix-pack " << kToolVersion << "\n";
       return 0;
     case CommandLine::Action::inspect:
+      if (!command_line.sbom_file.empty()) {
+        return ReportInstallerWithSbom(command_line.inspected_file, command_line.trust_file, command_line.sbom_file,
+                                       std::cout, std::cerr, command_line.report_format);
+      }
       return ReportInstaller(command_line.inspected_file, command_line.trust_file, std::cout, std::cerr,
                              command_line.report_format);
     case CommandLine::Action::extract:
