@@ -267,7 +267,7 @@ bool ExpandInto(ByteSource& source, const PayloadFile& cabinet, std::FILE* outpu
   return expansion.result == CabinetExpansion::Result::kExpanded;
 }
 
-int Stop(std::ostream& errors, int code, const std::string& reason) {
+int EndExtraction(std::ostream& errors, int code, const std::string& reason) {
   errors << "drelix-pack: " << reason << "\n";
   return code;
 }
@@ -276,7 +276,7 @@ int Stop(std::ostream& errors, int code, const std::string& reason) {
 // and the folder gone.
 int WritePayloadFiles(ByteSource& source, const PayloadFacts& facts, const std::string& installer,
                       const std::string& directory, std::ostream& errors) {
-  const auto stop = [&](int code, const std::string& reason) { return Stop(errors, code, reason); };
+  const auto stop = [&](int code, const std::string& reason) { return EndExtraction(errors, code, reason); };
   std::string error;
   // A cabinet is written as the setup program it expands to, and deleted, as the installer does.
   const PayloadFile setup_program{
@@ -315,7 +315,7 @@ int WritePayloadFiles(ByteSource& source, const PayloadFacts& facts, const std::
 }  // namespace
 
 int ExtractInstaller(const std::string& installer, const std::string& directory, std::ostream& errors) {
-  const auto stop = [&](int code, const std::string& reason) { return Stop(errors, code, reason); };
+  const auto stop = [&](int code, const std::string& reason) { return EndExtraction(errors, code, reason); };
   const auto would_fail = [&](const std::string& verdict) {
     return stop(kExtractionRefused, Quoted(installer) + " would fail" + verdict + "; nothing written");
   };

@@ -56,6 +56,9 @@ struct VersionBlock {
   friend bool operator==(const VersionBlock&, const VersionBlock&) = default;
 };
 
+// The text Windows shows as the product's version, the one a vendor's release is known by.
+inline constexpr std::u16string_view kProductVersionKey = u"ProductVersion";
+
 // The texts a vendor may give, and the longest each may be.
 inline constexpr std::size_t kLongestVersionText = 256;
 

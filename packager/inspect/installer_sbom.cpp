@@ -9,7 +9,7 @@
 #include "encoding/json_writer.h"
 #include "encoding/text_encoding.h"
 #include "host/tool_version.h"
-#include "pack/pack_options.h"
+#include "image/version_block.h"
 #include "signature/sha256.h"
 
 namespace {
@@ -29,11 +29,16 @@ constexpr std::string_view kArchiveReference = "archive";
 constexpr std::string_view kSetupReference = "setup";
 constexpr std::string_view kSetupProgramReference = "setup-program";
 
-// The document's serial number, from the installer's SHA-256 alone so that the same installer
-// always gets the same one: its first 128 bits as a UUID of version 8 (RFC 9562's form for UUIDs
-// made in a way of one's own), with the version and variant bits set.
-std::string SerialNumber(const std::string& sha256) {
-  std::string digits = sha256.substr(0, 32);
+// The document's serial number: the same for the same document, another for any other. It is made
+// from what the document says that can differ for one installer file (the installer's SHA-256, the
+// stub's when packing knew it, the tool's version), as a UUID of version 8 (RFC 9562's form for
+// UUIDs made in a way of one's own): the first 128 bits of their SHA-256, version and variant set.
+std::string SerialNumber(const SbomSubject& subject) {
+  Sha256 hash;
+  const std::string identity =
+      subject.sha256 + "\n" + subject.stub_sha256.value_or("") + "\n" + std::string(kToolVersion);
+  hash.Update(identity.data(), identity.size());
+  std::string digits = HexDigest(hash.Finish()).substr(0, 32);
   digits[12] = '8';
   digits[16] = "89ab"[std::stoi(digits.substr(16, 1), nullptr, 16) & 3];
   return "urn:uuid:" + digits.substr(0, 8) + "-" + digits.substr(8, 4) + "-" + digits.substr(12, 4) + "-" +
@@ -116,10 +121,7 @@ void WriteSetupComponent(JsonWriter& json, const InstallerFacts& facts, const Pa
 // The version the vendor gave the installer: ProductVersion of the version block Windows shows.
 const std::u16string* ProductVersion(const InstallerFacts& facts) {
   if (facts.version.state != FactState::present) return nullptr;
-  const auto* const row =
-      std::find_if(std::begin(kVendorTextFields), std::end(kVendorTextFields),
-                   [](const VendorTextField& field) { return field.value == &PackOptions::product_version; });
-  return facts.version.block.Find(row->key);
+  return facts.version.block.Find(kProductVersionKey);
 }
 
 }  // namespace
@@ -135,7 +137,7 @@ std::string SbomDocument(const InstallerFacts& facts, const SbomSubject& subject
   json.BeginObject();
   json.Key("$schema").String("http://cyclonedx.org/schema/bom-1.6.schema.json");
   json.Key("bomFormat").String("CycloneDX").Key("specVersion").String("1.6");
-  json.Key("serialNumber").String(SerialNumber(subject.sha256)).Key("version").Number(1);
+  json.Key("serialNumber").String(SerialNumber(subject)).Key("version").Number(1);
 
   json.Key("metadata").BeginObject();
   json.Key("tools").BeginObject().Key("components").BeginArray();
@@ -146,7 +148,7 @@ std::string SbomDocument(const InstallerFacts& facts, const SbomSubject& subject
   json.Key("name").String(subject.file_name);
   if (const std::u16string* version = ProductVersion(facts)) json.Key("version").String(*version);
   WriteHashes(json, subject.sha256);
-  WriteProperties(json, {{"drelix:size", std::to_string(subject.size)}});
+  WriteProperties(json, {{"drelix:size", std::to_string(subject.file_size)}});
   json.EndObject().EndObject();
 
   json.Key("components").BeginArray();
@@ -198,7 +200,7 @@ bool PendingSbomFile::Names(const std::filesystem::path& other) const {
          std::filesystem::absolute(other).lexically_normal();
 }
 
-bool PendingSbomFile::Write(const std::string& document, std::string& error) {
+bool PendingSbomFile::WriteDocument(const std::string& document, std::string& error) {
   const std::filesystem::path path = PathFromUtf8(path_);
   file_ = TemporaryFile::Create(path.parent_path(), error);
   if (file_ && std::fwrite(document.data(), 1, document.size(), file_->File()) == document.size() &&
@@ -249,7 +251,7 @@ int ReportInstallerWithSbom(const std::string& path, const std::string& trust_fi
     return kSbomNotWritten;
   }
   const SbomSubject subject{Utf8FromPath(PathFromUtf8(path).filename()), input->size, *sha256, std::nullopt};
-  if (!sbom.Write(SbomDocument(facts, subject), error) || !sbom.Complete(error)) {
+  if (!sbom.WriteDocument(SbomDocument(facts, subject), error) || !sbom.Complete(error)) {
     errors << "drelix-pack: " << error << "\n";
     return kSbomNotWritten;
   }

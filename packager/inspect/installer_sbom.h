@@ -26,7 +26,7 @@ inline constexpr int kSbomNotWritten = kStandardOutputNotWritten;
 // What the document says beyond --inspect's facts.
 struct SbomSubject {
   std::string file_name;  // the installer's, as its own component names it
-  std::uint64_t size = 0;
+  std::uint64_t file_size = 0;
   std::string sha256;  // of the whole installer file, lower-case hexadecimal
   // Of the installer without payload the payload was packed into, as it was before packing: only
   // packing has those bytes; an installer holds the stub rewritten, so --inspect leaves it out.
@@ -55,7 +55,7 @@ class PendingSbomFile {
   // Whether FILE is what the name `other` leads to, or would be once written.
   bool Names(const std::filesystem::path& other) const;
   // Makes the temporary file and writes `document` to it, flushed.
-  [[nodiscard]] bool Write(const std::string& document, std::string& error);
+  [[nodiscard]] bool WriteDocument(const std::string& document, std::string& error);
   // Puts the written file in place of FILE.
   [[nodiscard]] bool Complete(std::string& error);
 

@@ -403,7 +403,7 @@ bool WriteSbom(const PackOptions& options, const PackSettings& settings, const P
   Sha256 stub_hash;
   stub_hash.Update(inputs.stub_bytes.data(), inputs.stub_bytes.size());
   const SbomSubject subject{settings.output_name, *size, *sha256, HexDigest(stub_hash.Finish())};
-  return sbom.Write(SbomDocument(facts, subject), error);
+  return sbom.WriteDocument(SbomDocument(facts, subject), error);
 }
 
 // Written to a temporary file beside the output, which takes the output's place only when whole. A

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "image/version_block.h"
+
 struct PackOptions {
   std::string archive;
   std::string setup;

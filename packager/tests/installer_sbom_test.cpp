@@ -1,9 +1,12 @@
 // What the SBOM says of the installer build, which only the build identity an installer carries can
-// tell, and its serial number, which must be the same for the same installer and a valid UUID. The
+// tell, and its serial number, which must be a valid UUID, the same for the same document and
+// another for any other. The
 // schema and the hashes of real installers are checked by tests/packaging/sbom_test.sh.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "inspect/installer_sbom.h"
 
@@ -54,17 +57,32 @@ TEST(InstallerSbom, NamesTheInstallerBuildOnlyFromItsIdentity) {
   }
 }
 
-TEST(InstallerSbom, SerialNumberIsAVersion8UuidOfTheInstallerDigest) {
-  const auto serial = [](const std::string& sha256) {
+TEST(InstallerSbom, SerialNumberIsAVersion8UuidOneForEachDocument) {
+  const auto serial = [](const std::string& sha256, std::optional<std::string> stub_sha256) {
     const std::string document =
-        SbomDocument(CabinetInstaller(FactState::none, u""), {"setup.exe", 1, sha256, std::nullopt});
+        SbomDocument(CabinetInstaller(FactState::none, u""), {"setup.exe", 1, sha256, std::move(stub_sha256)});
     const std::size_t start = document.find("urn:uuid:");
     return document.substr(start, document.find('"', start) - start);
   };
-  EXPECT_EQ(serial(std::string(64, 'f')), "urn:uuid:ffffffff-ffff-8fff-bfff-ffffffffffff");
-  EXPECT_EQ(serial(std::string(64, '0')), "urn:uuid:00000000-0000-8000-8000-000000000000");
-  EXPECT_EQ(serial("0123456789abcdef0123456789abcdef" + std::string(32, '0')),
-            "urn:uuid:01234567-89ab-8def-8123-456789abcdef");
+  const std::string installer(64, 'f');
+  const std::string packed = serial(installer, std::string(64, 'e'));
+  // urn:uuid:xxxxxxxx-xxxx-8xxx-Vxxx-xxxxxxxxxxxx, lower-case hexadecimal, V one of 8 9 a b.
+  const std::string uuid = packed.substr(std::string_view("urn:uuid:").size());
+  ASSERT_EQ(packed.rfind("urn:uuid:", 0), 0u);
+  ASSERT_EQ(uuid.size(), 36u);
+  for (std::size_t at = 0; at < uuid.size(); ++at) {
+    const bool dash = at == 8 || at == 13 || at == 18 || at == 23;
+    EXPECT_EQ(uuid[at] == '-', dash) << packed;
+    if (!dash) {
+      EXPECT_NE(std::string_view("0123456789abcdef").find(uuid[at]), std::string_view::npos) << packed;
+    }
+  }
+  EXPECT_EQ(uuid[14], '8') << packed;
+  EXPECT_NE(std::string_view("89ab").find(uuid[19]), std::string_view::npos) << packed;
+  EXPECT_EQ(serial(installer, std::string(64, 'e')), packed);
+  // What packing knows of the stub makes another document than --inspect's of the same installer.
+  EXPECT_NE(serial(installer, std::nullopt), packed);
+  EXPECT_NE(serial(std::string(64, '0'), std::string(64, 'e')), packed);
 }
 
 }  // namespace
