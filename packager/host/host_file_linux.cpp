@@ -223,12 +223,12 @@ void TemporaryFile::Forget() {
 bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32_t mode, std::string& error) {
   if (fchmod(fileno(file_.get()), static_cast<mode_t>(mode)) != 0 || std::fflush(file_.get()) != 0 ||
       std::ferror(file_.get()) != 0) {
-    error = "writing the installer failed (disk full?)";
+    error = "writing " + Quoted(Utf8FromPath(destination)) + " failed (disk full?)";
     return false;
   }
   if (name_.empty() && !Name(error)) return false;
   if (std::fclose(file_.release()) != 0) {
-    error = "writing the installer failed (disk full?)";
+    error = "writing " + Quoted(Utf8FromPath(destination)) + " failed (disk full?)";
     return false;
   }
   const SignalsHeld held;

@@ -171,7 +171,7 @@ void TemporaryFile::Forget() { name_.clear(); }
 
 bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32_t, std::string& error) {
   if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()) != 0) {
-    error = "writing the installer failed (disk full?)";
+    error = "writing " + Quoted(Utf8FromPath(destination)) + " failed (disk full?)";
     return false;
   }
   const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_.get())));
@@ -180,7 +180,7 @@ bool TemporaryFile::MoveTo(const std::filesystem::path& destination, std::uint32
     return false;
   }
   if (std::fclose(file_.release()) != 0) {
-    error = "writing the installer failed (disk full?)";
+    error = "writing " + Quoted(Utf8FromPath(destination)) + " failed (disk full?)";
     return false;
   }
   if (!MoveFileExW(name_.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) {
