@@ -187,7 +187,8 @@ DirectoryPlan PlanDirectory(std::vector<DirectoryNode>& nodes, std::size_t item_
   position += kResourceDataEntrySize * item_count;
   for (const DirectoryNode& node : nodes) {
     if (node.leaves) continue;
-    for (const auto& [key, child] : node.children) {
+    for (const auto& entry : node.children) {
+      const ResourceKey& key = entry.first;
       if (!key.IsName()) continue;
       if (std::any_of(plan.name_offsets.begin(), plan.name_offsets.end(),
                       [&](const auto& known) { return known.first == key.name; })) {

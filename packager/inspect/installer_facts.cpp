@@ -186,6 +186,56 @@ std::optional<PayloadChoice> Choice(const PayloadResource* resource) {
   return PayloadChoice{resource->type, resource->name};
 }
 
+// Every resource of a payload type, hashed; the first that could not be read, told as a reason
+// (empty when all were read).
+std::string HashPayloadResources(const PeImage& image, ByteSource& source, const std::vector<ResourceItem>& items,
+                                 InstallerFacts& facts) {
+  PayloadHasher hasher(image, source);
+  std::string unread;
+  for (const PayloadType<char>& record : kPayloadTypes<char>) {
+    const std::string_view type = record.name;
+    for (const ResourceItem& entry : items) {
+      if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
+      PayloadResourceFacts resource{std::string(type), entry.name, entry.language, entry.content.size, {}, {}};
+      resource.sha256 = hasher.Digest(entry.content, resource.not_read_reason);
+      if (!resource.sha256 && unread.empty()) {
+        unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + resource.not_read_reason;
+      }
+      facts.resources.push_back(std::move(resource));
+    }
+  }
+  return unread;
+}
+
+// --inspect's verdict, from the surest to the least: an image Windows does not start, a failed
+// search, a resource not read, a run the replay cannot judge, then the run's own outcome.
+void SettleVerdict(std::uint64_t installer_size, const ExtractionVerdict& verdict, const std::string& unread,
+                   InstallerFacts& facts) {
+  const RunVerdict& run = facts.payload.verdict;
+  if (const std::optional<std::string> refusal = ImageTooLargeToStart(installer_size, "the installer is")) {
+    facts.extraction = {ExtractionOutcome::would_fail, false, 0, 0, *refusal};
+    facts.exit_code = kInspectionWouldFail;
+  } else if (verdict.exit_code != 0) {
+    // A failed search is certain whatever the data holds: it ends the run before any data is read.
+    facts.extraction = {ExtractionOutcome::would_fail, true, verdict.exit_code, verdict.windows_error, verdict.reason};
+    facts.exit_code = kInspectionWouldFail;
+  } else if (!unread.empty()) {
+    facts.extraction = {ExtractionOutcome::unknown, true, 0, 0, "the installer was not read whole: " + unread};
+    facts.exit_code = kInspectionIncomplete;
+  } else if (run.outcome == RunVerdict::Outcome::kUnknown) {
+    facts.extraction = {ExtractionOutcome::unknown, true, 0, 0, run.reason};
+    facts.exit_code = kInspectionIncomplete;
+  } else if (run.outcome == RunVerdict::Outcome::kWouldFail) {
+    const ExtractionFacts failure{ExtractionOutcome::would_fail, true, run.exit_code, run.windows_error, run.reason};
+    facts.extraction = run.setup_run ? ExtractionFacts{ExtractionOutcome::would_succeed, true, 0, 0, {}} : failure;
+    if (run.setup_run) facts.setup_run = failure;
+    facts.exit_code = kInspectionWouldFail;
+  } else {
+    facts.extraction = {ExtractionOutcome::would_succeed, true, 0, 0, {}};
+    facts.exit_code = kInspectionWouldSucceed;
+  }
+}
+
 }  // namespace
 
 bool GatherInstallerFacts(const std::string& path, const std::string& trust_file, InstallerFacts& facts,
@@ -215,20 +265,7 @@ bool GatherInstallerFacts(ByteSource& source, const std::string& path, const std
 
   facts = InstallerFacts{};
   facts.path = path;
-  PayloadHasher hasher(image, source);
-  std::string unread;
-  for (const PayloadType<char>& record : kPayloadTypes<char>) {
-    const std::string_view type = record.name;
-    for (const ResourceItem& entry : items) {
-      if (entry.type != ResourceKey::Name(std::u16string(type.begin(), type.end()))) continue;
-      PayloadResourceFacts resource{std::string(type), entry.name, entry.language, entry.content.size, {}, {}};
-      resource.sha256 = hasher.Digest(entry.content, resource.not_read_reason);
-      if (!resource.sha256 && unread.empty()) {
-        unread = "resource " + std::string(type) + "/" + KeyText(entry.name) + ": " + resource.not_read_reason;
-      }
-      facts.resources.push_back(std::move(resource));
-    }
-  }
+  const std::string unread = HashPayloadResources(image, source, items, facts);
   // The installer's enumeration sees each name once, with the resource its language search finds;
   // the first language stands for it here.
   const std::vector<PayloadResource> payload = PayloadSearchOrder(items);
@@ -245,29 +282,7 @@ bool GatherInstallerFacts(ByteSource& source, const std::string& path, const std
   facts.trust_file = trust_file;
   facts.hardening = ReadImageHardening(image, source);
   facts.payload = ReadPayloadFacts(image, source, items, verdict, kLargestCabinetExpansion);
-  const RunVerdict& run = facts.payload.verdict;
-  if (const std::optional<std::string> refusal = ImageTooLargeToStart(source.Size(), "the installer is")) {
-    facts.extraction = {ExtractionOutcome::would_fail, false, 0, 0, *refusal};
-    facts.exit_code = kInspectionWouldFail;
-  } else if (verdict.exit_code != 0) {
-    // A failed search is certain whatever the data holds: it ends the run before any data is read.
-    facts.extraction = {ExtractionOutcome::would_fail, true, verdict.exit_code, verdict.windows_error, verdict.reason};
-    facts.exit_code = kInspectionWouldFail;
-  } else if (!unread.empty()) {
-    facts.extraction = {ExtractionOutcome::unknown, true, 0, 0, "the installer was not read whole: " + unread};
-    facts.exit_code = kInspectionIncomplete;
-  } else if (run.outcome == RunVerdict::Outcome::kUnknown) {
-    facts.extraction = {ExtractionOutcome::unknown, true, 0, 0, run.reason};
-    facts.exit_code = kInspectionIncomplete;
-  } else if (run.outcome == RunVerdict::Outcome::kWouldFail) {
-    const ExtractionFacts failure{ExtractionOutcome::would_fail, true, run.exit_code, run.windows_error, run.reason};
-    facts.extraction = run.setup_run ? ExtractionFacts{ExtractionOutcome::would_succeed, true, 0, 0, {}} : failure;
-    if (run.setup_run) facts.setup_run = failure;
-    facts.exit_code = kInspectionWouldFail;
-  } else {
-    facts.extraction = {ExtractionOutcome::would_succeed, true, 0, 0, {}};
-    facts.exit_code = kInspectionWouldSucceed;
-  }
+  SettleVerdict(source.Size(), verdict, unread, facts);
   if (facts.signature.Failed()) facts.exit_code = kInspectionSignatureFailed;
   return true;
 }
