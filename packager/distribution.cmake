@@ -27,9 +27,10 @@ set(packaging_document ${CMAKE_CURRENT_BINARY_DIR}/packaging.md)
 # Under a title of its own.
 string(REGEX REPLACE "^## [^\n]*" "# Packaging your own product with drelix-pack" section "${section}")
 file(CONFIGURE OUTPUT ${packaging_document} CONTENT "${section}\n" @ONLY)
-# The JSON form of --inspect is a contract for other programs: its page and schema go with the tool.
+# The JSON form of --inspect and the SBOM are contracts for other programs: their pages and the
+# report's schema go with the tool.
 set(documents ${docs_root}/docs/exit-codes.md ${docs_root}/docs/setup-program.md ${packaging_document}
-    ${docs_root}/docs/inspect-report.md ${docs_root}/docs/inspect-report.schema.json)
+    ${docs_root}/docs/inspect-report.md ${docs_root}/docs/inspect-report.schema.json ${docs_root}/docs/sbom.md)
 set(document_directory ${CMAKE_INSTALL_DATAROOTDIR}/doc/drelix-pack)
 
 set(CPACK_PACKAGE_NAME drelix-pack)

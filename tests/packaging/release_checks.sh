@@ -25,6 +25,18 @@ unreadable=$(dpkg-deb -c "$deb" | awk '$1 !~ /^-rw-r--r--$|^-rwxr-xr-x$|^drwxr-x
 unreadable=$(unzip -Z -l "$zip" | awk 'length($1) == 10 && $1 ~ /^[-d]/ && $1 !~ /^-rw-r--r--$|^-rwxr-xr-x$|^drwxr-xr-x$/')
 [ -z "$unreadable" ] || fail "zip members not readable by all: $unreadable"
 
+# Every document a shipped page names in backquotes (docs/X.md, X.json) ships beside it: a page a
+# vendor cannot open is a contract they cannot keep.
+missing_documents() {
+  local page reference
+  for page in "$1"/*.md; do
+    grep -oE '`(docs/)?[A-Za-z0-9_.-]+\.(md|json)`' "$page" | tr -d '`' | sed 's|^docs/||' | sort -u |
+      while IFS= read -r reference; do
+        [ -e "$1/$reference" ] || echo "$(basename "$page") names $reference"
+      done
+  done
+}
+
 # A consumer with a 32-bit C compiler (compiling only: nothing is linked) finds the zip's package,
 # whose version file the 64-bit build wrote, and is given its drelix-pack.exe.
 unpacked="$work/zip-tree"
@@ -44,4 +56,7 @@ cmake -S "$work/consumer" -B "$work/consumer-build" -DCMAKE_PREFIX_PATH="$(ls -d
   -DCMAKE_C_COMPILER=clang-19 -DCMAKE_C_COMPILER_TARGET=i686-linux-gnu -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY \
   >"$work/consumer.txt" 2>&1 || { cat "$work/consumer.txt"; fail "a 32-bit consumer cannot use the zip's package"; }
 grep -q "drelix-pack: .*/bin/drelix-pack.exe" "$work/consumer.txt" || { cat "$work/consumer.txt"; fail "the package does not name bin/drelix-pack.exe"; }
-echo "zip sorted; Installed-Size $declared as counted; modes readable by all; a 32-bit consumer finds the zip's package"
+missing=$(missing_documents "$tree/usr/share/doc/drelix-pack"; missing_documents "$(ls -d "$unpacked"/*)/share/doc/drelix-pack")
+[ -z "$missing" ] || fail "shipped documents name pages that do not ship: $missing"
+
+echo "zip sorted; Installed-Size $declared as counted; modes readable by all; every page a document names ships; a 32-bit consumer finds the zip's package"
