@@ -10,6 +10,7 @@
 // symbolic link) can ever be, and that is gone again if the run stops before it is moved into place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -88,6 +89,8 @@ class TemporaryFile {
   static constexpr int kNameTries = 16;
   static std::filesystem::path RandomName();
   static std::filesystem::path FolderOf(const std::filesystem::path& directory);
+  // Create's failure: `error` says which folder would not take a new file, and why.
+  std::nullptr_t CreateFailed(const std::string& reason, std::string& error) const;
 #ifndef _WIN32
   bool Name(std::string& error);
 #endif

@@ -100,21 +100,6 @@ std::string Utf8FromPath(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-bool SeekFile(std::FILE* file, std::uint64_t offset) { return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0; }
-
-std::optional<std::uint64_t> PositionInFile(std::FILE* file) {
-  const off_t position = ftello(file);
-  if (position < 0) return std::nullopt;
-  return static_cast<std::uint64_t>(position);
-}
-
-std::optional<std::uint64_t> SizeOfOpenFile(std::FILE* file) {
-  if (fseeko(file, 0, SEEK_END) != 0) return std::nullopt;
-  const std::optional<std::uint64_t> size = PositionInFile(file);
-  if (!size || !SeekFile(file, 0)) return std::nullopt;
-  return size;
-}
-
 std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::string& reason) {
   // Non-blocking, so a FIFO opens at once and is refused below instead of waiting for a writer.
   const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -164,11 +149,7 @@ bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std:
 std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path& directory, std::string& error) {
   std::unique_ptr<TemporaryFile> temporary(new TemporaryFile());
   temporary->directory_ = FolderOf(directory);
-  const auto fail = [&](const std::string& reason) {
-    error =
-        "cannot create a file in the output's folder " + Quoted(Utf8FromPath(temporary->directory_)) + ": " + reason;
-    return nullptr;
-  };
+  const auto fail = [&](const std::string& reason) { return temporary->CreateFailed(reason, error); };
   int descriptor = open(temporary->directory_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (descriptor < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return fail(SystemReason());
   if (descriptor < 0) {

@@ -86,23 +86,6 @@ std::string Utf8FromPath(const std::filesystem::path& path) {
   return Wtf8FromUtf16(std::u16string(units.begin(), units.end()));
 }
 
-bool SeekFile(std::FILE* file, std::uint64_t offset) {
-  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
-}
-
-std::optional<std::uint64_t> PositionInFile(std::FILE* file) {
-  const long long position = _ftelli64(file);
-  if (position < 0) return std::nullopt;
-  return static_cast<std::uint64_t>(position);
-}
-
-std::optional<std::uint64_t> SizeOfOpenFile(std::FILE* file) {
-  if (_fseeki64(file, 0, SEEK_END) != 0) return std::nullopt;
-  const std::optional<std::uint64_t> size = PositionInFile(file);
-  if (!size || !SeekFile(file, 0)) return std::nullopt;
-  return size;
-}
-
 std::optional<InputFile> OpenInputFile(const std::filesystem::path& path, std::string& reason) {
   // Backup semantics open a directory too, so it is named for what it is.
   OwnedFileHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -142,11 +125,7 @@ bool ExamineOutput(const std::filesystem::path& path, OutputTarget& target, std:
 std::unique_ptr<TemporaryFile> TemporaryFile::Create(const std::filesystem::path& directory, std::string& error) {
   std::unique_ptr<TemporaryFile> temporary(new TemporaryFile());
   temporary->directory_ = FolderOf(directory);
-  const auto fail = [&](const std::string& reason) {
-    error =
-        "cannot create a file in the output's folder " + Quoted(Utf8FromPath(temporary->directory_)) + ": " + reason;
-    return nullptr;
-  };
+  const auto fail = [&](const std::string& reason) { return temporary->CreateFailed(reason, error); };
   for (int attempt = 0; attempt < kNameTries; ++attempt) {
     const std::filesystem::path name = temporary->directory_ / RandomName();
     // CREATE_NEW fails on any existing name, a link included: the file is always a new one.

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr std::size_t kHashPieceSize = 1 << 20;
 // RCDATA 1 is a short version text; a larger one is not read.
 constexpr std::uint32_t kLargestPreviousVersion = 1 << 20;
 
@@ -26,8 +25,7 @@ std::string KeyText(const ResourceKey& key) {
 // holds: resources that overlap cannot make the work grow past one reading of the file.
 class PayloadHasher {
  public:
-  PayloadHasher(const PeImage& image, ByteSource& source)
-      : image_(image), source_(source), budget_(source.Size()), buffer_(kHashPieceSize) {}
+  PayloadHasher(const PeImage& image, ByteSource& source) : image_(image), source_(source), budget_(source.Size()) {}
 
   // The digest, or nullopt with the reason in `problem`.
   std::optional<std::string> Digest(const ResourceContent& content, std::string& problem) {
@@ -44,14 +42,9 @@ class PayloadHasher {
     }
     budget_ -= content.size;
     Sha256 hash;
-    for (std::uint64_t done = 0; done < content.size;) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), content.size - done));
-      if (!source_.Read(offset + done, buffer_.data(), piece)) {
-        problem = "its data cannot be read";
-        return std::nullopt;
-      }
-      hash.Update(buffer_.data(), piece);
-      done += piece;
+    if (!hash.UpdateFrom(source_, offset, content.size)) {
+      problem = "its data cannot be read";
+      return std::nullopt;
     }
     return digests_[{offset, content.size}] = HexDigest(hash.Finish());
   }
@@ -60,7 +53,6 @@ class PayloadHasher {
   const PeImage& image_;
   ByteSource& source_;
   std::uint64_t budget_;
-  std::vector<std::uint8_t> buffer_;
   std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> digests_;
 };
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr std::size_t kHashPieceSize = 1 << 20;
-
 // The installer without payload as its own version block names it (FileDescription).
 constexpr std::string_view kStubComponentName = "Drelix bootstrap installer";
 // The licence of the installer's code (LICENSE), as SPDX names it.
@@ -169,13 +167,7 @@ std::string SbomDocument(const InstallerFacts& facts, const SbomSubject& subject
 
 std::optional<std::string> Sha256OfAll(ByteSource& source) {
   Sha256 hash;
-  std::vector<std::uint8_t> buffer(kHashPieceSize);
-  for (std::uint64_t done = 0; done < source.Size();) {
-    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), source.Size() - done));
-    if (!source.Read(done, buffer.data(), piece)) return std::nullopt;
-    hash.Update(buffer.data(), piece);
-    done += piece;
-  }
+  if (!hash.UpdateFrom(source, 0, source.Size())) return std::nullopt;
   return HexDigest(hash.Finish());
 }
 

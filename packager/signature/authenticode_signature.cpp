@@ -21,7 +21,6 @@ namespace {
 // few hundred. Larger ones are not read into memory.
 constexpr std::uint32_t kLargestCertificateTable = 16 << 20;
 constexpr std::uint64_t kLargestTrustFile = 16 << 20;
-constexpr std::size_t kHashPieceSize = 1 << 20;
 
 // The WIN_CERTIFICATE header that opens each entry of the certificate table.
 constexpr std::uint32_t kWinCertificateHeaderSize = 8;
@@ -278,17 +277,6 @@ std::string MessageDigestProblem(const DecodedSignedData& decoded) {
   return {};
 }
 
-bool ReadAt(ByteSource& source, std::uint64_t offset, std::uint64_t size, MessageDigest& digest,
-            std::vector<std::uint8_t>& buffer) {
-  for (std::uint64_t done = 0; done < size;) {
-    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
-    if (!source.Read(offset + done, buffer.data(), piece)) return false;
-    digest.Update(buffer.data(), piece);
-    done += piece;
-  }
-  return true;
-}
-
 // The Authenticode image digest: the headers without the checksum and the certificate table's
 // directory entry, each section's raw data in file order, then whatever lies between them and the
 // certificate table. The table itself is left out.
@@ -309,7 +297,6 @@ std::optional<std::string> ImageDigest(const PeImage& image, ByteSource& source,
     return left.pointer_to_raw_data < right.pointer_to_raw_data;
   });
   std::uint64_t hashed = image.headers.size();
-  std::vector<std::uint8_t> buffer(kHashPieceSize);
   for (const SectionHeader& section : sections) {
     hashed += section.size_of_raw_data;
     // Sections that share their data would be hashed once each: no more than the file holds.
@@ -317,12 +304,12 @@ std::optional<std::string> ImageDigest(const PeImage& image, ByteSource& source,
       error = "the sections' raw data add up to more than the file holds (a limit of --inspect)";
       return std::nullopt;
     }
-    if (!ReadAt(source, section.pointer_to_raw_data, section.size_of_raw_data, digest, buffer)) {
+    if (!digest.UpdateFrom(source, section.pointer_to_raw_data, section.size_of_raw_data)) {
       error = "a section's raw data cannot be read";
       return std::nullopt;
     }
   }
-  if (hashed < table_offset && !ReadAt(source, hashed, table_offset - hashed, digest, buffer)) {
+  if (hashed < table_offset && !digest.UpdateFrom(source, hashed, table_offset - hashed)) {
     error = "the data before the certificate table cannot be read";
     return std::nullopt;
   }

@@ -3,6 +3,7 @@
 // the fastest code the CPU runs.
 #include "signature/message_digest.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,8 +11,6 @@
 #include <windows.h>
 // windows.h first: bcrypt.h uses its types.
 #include <bcrypt.h>
-
-#include <algorithm>
 
 namespace {
 
@@ -140,6 +139,18 @@ std::vector<std::uint8_t> MessageDigest::Finish() noexcept {
 }
 
 #endif
+
+bool MessageDigest::UpdateFrom(ByteSource& source, std::uint64_t offset, std::uint64_t size) {
+  constexpr std::size_t kPieceSize = 1 << 20;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize, size)));
+  for (std::uint64_t done = 0; done < size;) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
+    if (!source.Read(offset + done, buffer.data(), piece)) return false;
+    Update(buffer.data(), piece);
+    done += piece;
+  }
+  return true;
+}
 
 std::string HexDigest(std::span<const std::uint8_t> digest) {
   constexpr char kHexDigits[] = "0123456789abcdef";

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "host/byte_source.h"
+
 enum class DigestAlgorithm { sha1, sha256, sha384, sha512 };
 
 // A hash in progress. The library cannot fail on a valid object but for want of memory or a broken
@@ -22,6 +24,8 @@ class MessageDigest {
   MessageDigest& operator=(const MessageDigest&) = delete;
 
   void Update(const void* data, std::size_t size) noexcept;
+  // Hashes `size` bytes of `source` from `offset`, read in pieces; false when they cannot be read.
+  [[nodiscard]] bool UpdateFrom(ByteSource& source, std::uint64_t offset, std::uint64_t size);
   std::vector<std::uint8_t> Finish() noexcept;  // the object is spent afterwards
 
  private:

@@ -16,6 +16,9 @@ class Sha256 {
   Sha256() noexcept : digest_(DigestAlgorithm::sha256) {}
 
   void Update(const void* data, std::size_t size) noexcept { digest_.Update(data, size); }
+  [[nodiscard]] bool UpdateFrom(ByteSource& source, std::uint64_t offset, std::uint64_t size) {
+    return digest_.UpdateFrom(source, offset, size);
+  }
   std::array<std::uint8_t, 32> Finish() noexcept;  // the object is spent afterwards
 
  private:
